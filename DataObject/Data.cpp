@@ -1,0 +1,2 @@
+// Placeholder until this unit is written.
+namespace varnel {}
