@@ -1,2 +1,2 @@
-// Placeholder entry until the driver is written.
-int main() { return 0; }
+// Placeholder until the driver is written.
+namespace varnel {}

@@ -1,0 +1,2 @@
+// Placeholder entry until the driver is written.
+int main() { return 0; }
