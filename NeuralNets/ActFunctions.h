@@ -70,6 +70,7 @@ class TFnRegistry {
 
  private:
   int IndexOfName(const char* name) const;  // -1 when absent
+  int IndexOfFunction(ActFn fn) const;      // -1 when absent
   void Add(ActFn fn, const char* name);
 };
 
