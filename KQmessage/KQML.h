@@ -81,15 +81,22 @@ class TKQstructure {
   void CopyFrom(const TKQstructure& other);
 };
 
-// Text input. A failed parse writes "special character unexpected" on
-// standard error where the text form says so and throws TKQstructure::Error
-// carrying a parse error structure; it never returns a partial structure.
+// Text input. Tokens are separated by every byte outside "!".."~". A failed
+// parse throws TKQstructure::Error carrying a new error structure of type
+// "parse-error" (pair "reason", and "found" with the offending token when
+// there is one); the catcher deletes it. Where the type word, a key or a value
+// is a special character or missing, "special character unexpected" is first
+// written on standard error. A failed parse never returns a partial structure.
 
-// The next token at *cursor as a new text; the cursor moves past it.
+// The next token at *cursor; the cursor moves past it. A special character is
+// a token of its own, except that a ":" inside a word belongs to the word. At
+// the end of the text the token is empty.
 std::string NextToken(const char** cursor, const char* specials);
-// Fails the parse when c cannot start a word.
+// Fails the parse when c cannot start a word: the end of the text, "(", ")"
+// or ":".
 void CheckToken(char c);
 // A new structure read from the text at *cursor; the cursor moves past it.
+// A repeated key (in any letter case) replaces the earlier value.
 std::unique_ptr<TKQstructure> Parse(const char** cursor);
 // Parse, then requires that only separators follow.
 std::unique_ptr<TKQstructure> ParseAll(const char** cursor);
