@@ -6,14 +6,24 @@
 
 namespace varnel {
 
+namespace {
+
+// An absent text is kept as the empty text, so a report never reads through null.
+std::string CopyText(const char* text) { return text ? text : ""; }
+
+}  // namespace
+
 TException::TException() = default;
 
 TException::TException(const char* message_text, const char* kind_text)
-    : message(message_text ? message_text : ""), kind(kind_text ? kind_text : "") {}
+    : message(CopyText(message_text)), kind(CopyText(kind_text)) {}
 
 TException::TException(const char* message_text, const char* kind_text, const char* location_text,
                        TKQstructure* details_structure)
-    : message(message_text), kind(kind_text), details(details_structure), location(location_text) {}
+    : message(CopyText(message_text)),
+      kind(CopyText(kind_text)),
+      details(details_structure),
+      location(CopyText(location_text)) {}
 
 TException::TException(const TException& other)
     : message(other.message),

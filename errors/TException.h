@@ -16,10 +16,12 @@ class TKQstructure;
 // texts and owns `details`; a copy is complete on its own.
 class TException {
  public:
+  // A null text is kept as the empty text, so that a report of any record
+  // writes its three lines.
   TException();  // all texts absent, no details
   TException(const char* message, const char* kind);
-  // Every raising point uses this form. REQUIRES: the three texts are not
-  // null. Takes ownership of details (null allowed).
+  // Every raising point uses this form, with three texts. Takes ownership of
+  // details (null allowed).
   TException(const char* message, const char* kind, const char* location, TKQstructure* details);
   TException(const TException& other);
   TException& operator=(const TException& other);
