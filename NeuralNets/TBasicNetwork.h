@@ -493,6 +493,10 @@ class TBasicNetwork {
   // skipped) and the registry.
   void ReleaseContents();
   void CopyContents(const TBasicNetwork& x);
+
+ private:
+  void IndexRows();    // points priv_conns_index at the rows of priv_conns
+  void NewRegistry();  // a fresh registry of the standard functions
 };
 
 // ---------------------------------------------------------------------------
