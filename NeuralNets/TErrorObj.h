@@ -67,9 +67,10 @@ class TErrorCrossEntropyObj final : public TErrorObj {
   double sum = 0.0;  // cross-entropy terms (and penalties) so far
 };
 
-// The real number stored under key in a penalty structure, or fallback when
-// the key is absent. Throws TKQstructure::Error when the text is no number.
-double ReadPenaltyCoefficient(const TKQstructure* penalty, const char* key, double fallback);
+// The real number stored under key (any letter case) in a parameter or
+// penalty structure, or fallback when the key is absent. Throws
+// TKQstructure::Error when the value's text is not a number.
+double ReadRealParameter(const TKQstructure* params, const char* key, double fallback);
 
 }  // namespace varnel
 

@@ -1,2 +1,350 @@
-// Placeholder until this unit is written.
-namespace varnel {}
+#include "NeuralNets/TTrainModule.h"
+
+#include "DataObject/Data.h"
+#include "KQmessage/Assert.h"
+#include "KQmessage/KQML.h"
+#include "KQmessage/StrCaseCmp.h"
+#include "NeuralNets/ActFunctions.h"
+#include "NeuralNets/TErrorObj.h"
+
+namespace varnel {
+
+namespace {
+
+// Walk mask 0: only weights that exist and are trainable.
+constexpr int kTrainableWeights = 0;
+
+std::unique_ptr<TBasicNetwork> ClearedCopy(const TBasicNetwork& net) {
+  auto copy = std::make_unique<TBasicNetwork>(net);
+  copy->Randomize(0.0, 0.0);
+  return copy;
+}
+
+bool IsBatch(const TKQstructure* params) {
+  const TKQstructure* value = params->FindValue("BATCH");
+  return value != nullptr && strcasecmp(value->GetWord(), "TRUE") == 0;
+}
+
+bool UsesCrossEntropy(const TKQstructure* params) {
+  const TKQstructure* value = params->FindValue("ERRORFUNCTION");
+  if (value == nullptr || strcasecmp(value->GetWord(), "MEANSQUAREDERROR") == 0) return false;
+  if (strcasecmp(value->GetWord(), "CROSSENTROPY") == 0) return true;
+  VARNEL_ASSERT(false, "false");
+  return false;
+}
+
+// The penalty structure of params; a missing one is stored as "NONE" so that
+// the caller sees which penalty was used.
+const TKQstructure* PenaltyOf(TKQstructure* params) {
+  const TKQstructure* penalty = params->FindValue("WEIGHTPENALTY");
+  if (penalty != nullptr) return penalty;
+  return params->SetValue("WEIGHTPENALTY", new TKQstructure("NONE"));
+}
+
+std::unique_ptr<TErrorObj> NewErrorObj(bool crossEntropy, int outputs) {
+  if (crossEntropy) return std::make_unique<TErrorCrossEntropyObj>(outputs);
+  return std::make_unique<TErrorRMSObj>(outputs);
+}
+
+}  // namespace
+
+TTrainModule::TTrainModule(TBasicNetwork* net) : network(net) {
+  VARNEL_ASSERT(net != nullptr, "net != nil");
+  gradient = ClearedCopy(*network);
+  last_change = ClearedCopy(*network);
+}
+
+TTrainModule::~TTrainModule() = default;
+
+double TTrainModule::Train(Data* data, TKQstructure* params, int* epochs) {
+  VARNEL_ASSERT(epochs != nullptr, "epochs != nil");
+  const double threshold = ReadRealParameter(params, "THRESHOLD", 0.0);
+  double result = 0.0;
+  for (int i = 0; i < *epochs; ++i) {
+    result = TrainEpoch(data, params);
+    if (result < threshold) {
+      *epochs = i;
+      return result;
+    }
+  }
+  return result;
+}
+
+void TTrainModule::UpdateWeights(TKQstructure* /*params*/) { VARNEL_ASSERT(false, "false"); }
+
+double TTrainModule::TrainEpoch(Data* data, TKQstructure* params) {
+  VARNEL_ASSERT(data != nullptr, "data != nil");
+  VARNEL_ASSERT(params != nullptr, "params != nil");
+  const bool batch = IsBatch(params);
+  const bool crossEntropy = UsesCrossEntropy(params);
+  const double penaltyRate = ReadRealParameter(params, "LEARNINGRATE", 1.0);
+  const TKQstructure* penalty = PenaltyOf(params);
+  const bool penalized = strcasecmp(penalty->GetWord(), "NONE") != 0;
+
+  // The network reads the first columns of each row; extra columns (such as
+  // those left behind a column selection by the sampling) are ignored.
+  const int inputs = network->layers[network->inLayer]->numNeurons;
+  const int outputs = network->layers[network->outLayer]->numNeurons;
+  if (TPatternBuffers::InputsRead(*data) < inputs ||
+      TPatternBuffers::OutputsRead(*data) < outputs) {
+    ThrowColumnMismatch("TTrainModule::TrainEpoch");
+  }
+  rows_.Fit(*data, inputs, outputs);
+  // Measured over the network's outputs, which both rows of a pattern hold.
+  const std::unique_ptr<TErrorObj> err = NewErrorObj(crossEntropy, outputs);
+  double* const input = rows_.input.data();
+  double* const expected = rows_.expected.data();
+
+  data->ResetCursor();
+  const int n = data->GetNumRows();
+  if (batch) {
+    gradient->Randomize(0.0, 0.0);
+    for (int i = 0; i < n; ++i) {
+      data->GetNextRow(input, expected, nullptr);
+      CalcPatternGradient(input, expected, crossEntropy, err.get());
+    }
+    if (penalized) AddPenaltyGradient(penalty, n, n, penaltyRate);
+    UpdateWeights(params);
+  } else {
+    for (int i = 0; i < n; ++i) {
+      gradient->Randomize(0.0, 0.0);
+      data->GetNextRow(input, expected, nullptr);
+      CalcPatternGradient(input, expected, crossEntropy, err.get());
+      if (penalized) AddPenaltyGradient(penalty, 1, n, penaltyRate);
+      UpdateWeights(params);
+    }
+  }
+
+  if (penalized) {
+    std::vector<double> weights(network->GetNumWeights(kTrainableWeights));
+    const int count = network->GetWeights(weights.data(), kTrainableWeights);
+    err->AddPenalty(count, weights.data(), penalty);
+  }
+  return err->GetError();
+}
+
+void TTrainModule::CalcPatternGradient(const double* input, const double* expected,
+                                       bool crossEntropy, TErrorObj* err) {
+  ClearDeltas();
+  CalcOutputErrors(input, expected, err);
+  BackPropagate(crossEntropy);
+}
+
+void TTrainModule::ApplyUpdate(double learningRate, double momentum) {
+  TIterateObj2Update plain(learningRate);
+  TIterateObj3UpdateMomentum withMomentum(learningRate, momentum);
+  const int n = network->numLayers;
+  for (int from = 0; from < n; ++from) {
+    for (int to = 0; to < n; ++to) {
+      TBasicConnections* conn = network->priv_conns_index[to][from];
+      if (!conn->IsConnected()) continue;
+      if (momentum == 0.0) {
+        conn->Iterate2(&plain, gradient.get(), kTrainableWeights);
+      } else {
+        conn->Iterate3(&withMomentum, gradient.get(), last_change.get(), kTrainableWeights);
+      }
+    }
+  }
+}
+
+void TTrainModule::BackPropagate(bool crossEntropy) {
+  for (int layer = network->numLayers - 1; layer >= 0; --layer) {
+    BackPropagateLayer(layer, crossEntropy);
+  }
+}
+
+void TTrainModule::ClearDeltas() {
+  for (TBasicLayer* layer : gradient->layers) {
+    layer->outputs.assign(layer->outputs.size(), 0.0);
+  }
+}
+
+void TTrainModule::CalcOutputErrors(const double* input, const double* expected, TErrorObj* err) {
+  const int outputs = network->layers[network->outLayer]->numNeurons;
+  recalled_.resize(outputs);
+  network->Recall(input, recalled_.data());
+  if (err != nullptr) err->AddPattern(expected, recalled_.data());
+  double* errors = gradient->layers[gradient->outLayer]->outputs.data();
+  for (int k = 0; k < outputs; ++k) errors[k] = recalled_[k] - expected[k];
+}
+
+void TTrainModule::AddPenaltyGradient(const TKQstructure* penalty, int num, int den,
+                                      double learningRate) {
+  const char* type = penalty->GetWord();
+  if (strcasecmp(type, "QUADPENALTY") == 0) {
+    // An empty batch has no share of the epoch's penalty (and 0/0 would
+    // poison every weight with NaN).
+    const double num_d = den == 0 ? 0.0 : num;
+    const double den_d = den == 0 ? 1.0 : den;
+    const double epsilon1 = ReadRealParameter(penalty, "EPSILON1", 0.0);
+    const double epsilon2 = ReadRealParameter(penalty, "EPSILON2", 0.0);
+    const double beta = ReadRealParameter(penalty, "BETA", 1.0);
+    TIterateObj2CalcPenaltyTerm visitor(epsilon1 * learningRate * num_d / den_d,
+                                        epsilon2 * learningRate * num_d / den_d, beta);
+    WalkConnectedSets(&visitor);
+    return;
+  }
+  if (strcasecmp(type, "LWF") == 0) {
+    const double forgetting = ReadRealParameter(penalty, "FORGETTINGRATE", 0.0);
+    // The update multiplies by the learning rate again; with a rate of 0.0
+    // no step is taken, and forgetting / 0.0 would turn the weights into NaN.
+    const double ratio = learningRate == 0.0 ? 0.0 : forgetting / learningRate;
+    TIterateObjLWFCalcPenaltyTerm visitor(forgetting, ratio);
+    WalkConnectedSets(&visitor);
+    return;
+  }
+  VARNEL_ASSERT(false, "false");
+}
+
+void TTrainModule::BackPropagateLayer(int layer, bool crossEntropy) {
+  ActFn fn = gradient->layers[layer]->GetActivationFunction();
+  VARNEL_ASSERT(fn != nullptr, "fn!= NULL");
+  if (crossEntropy && layer == network->outLayer) {
+    // y - t already is the delta of a sigmoid output under cross-entropy.
+    VARNEL_ASSERT(fn == ActSigmoid, "fn == ActSigmoid");
+  } else {
+    fn = TurnErrorsIntoDeltas(layer, fn);
+  }
+
+  TIterateObj2ErrorsAndDeltas visitor;
+  for (int from = layer - 1; from >= 0; --from) {
+    TBasicConnections* conn = network->priv_conns_index[layer][from];
+    if (!conn->IsConnected()) continue;
+    VARNEL_ASSERT(fn != ActError, "fn != ActError");
+    conn->Iterate2(&visitor, gradient.get(), kTrainableWeights);
+  }
+}
+
+ActFn TTrainModule::TurnErrorsIntoDeltas(int layer, ActFn fn) {
+  TBasicLayer* errorLayer = gradient->layers[layer];
+  double* e = errorLayer->outputs.data();
+  const double* y = network->layers[layer]->outputs.data();
+  const int n = network->layers[layer]->numNeurons;
+  if (fn == ActLinear) return fn;
+  if (fn == ActSigmoid) {
+    for (int k = 0; k < n; ++k) e[k] = e[k] * y[k] * (1.0 - y[k]);
+    return fn;
+  }
+  if (fn == ActTanh) {
+    for (int k = 0; k < n; ++k) e[k] = e[k] * (1.0 - y[k] * y[k]);
+    return fn;
+  }
+  if (fn == ActLinearGain) {
+    for (int k = 0; k < n; ++k) e[k] = e[k] * errorLayer->GetNeuron(k)->GetGain();
+    return fn;
+  }
+  if (fn == ActSigmoidGain) {
+    for (int k = 0; k < n; ++k) {
+      e[k] = e[k] * errorLayer->GetNeuron(k)->GetGain() * y[k] * (1.0 - y[k]);
+    }
+    return fn;
+  }
+  if (fn == ActTanhGain) {
+    for (int k = 0; k < n; ++k) {
+      e[k] = e[k] * errorLayer->GetNeuron(k)->GetGain() * (1.0 - y[k] * y[k]);
+    }
+    return fn;
+  }
+  return ActError;
+}
+
+void TTrainModule::WalkConnectedSets(TIterateObj2* visitor) {
+  const int n = network->numLayers;
+  for (int from = 0; from < n; ++from) {
+    for (int to = 0; to < n; ++to) {
+      TBasicConnections* conn = network->priv_conns_index[to][from];
+      if (conn->IsConnected()) conn->Iterate2(visitor, gradient.get(), kTrainableWeights);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+
+void TBackpropModule::UpdateWeights(TKQstructure* params) {
+  const double learningRate = ReadRealParameter(params, "LEARNINGRATE", 0.0);
+  const double momentum = ReadRealParameter(params, "MOMENTUM", 0.0);
+  ApplyUpdate(learningRate, momentum);
+}
+
+// ---------------------------------------------------------------------------
+// Training visitors
+
+void TIterateObj2ErrorsAndDeltas::Visit() {
+  const double d = toOutputs2[toNode];
+  fromOutputs2[fromNode] += *weight1 * d;
+  *weight2 += fromOutputs1[fromNode] * d;
+}
+
+bool TIterateObj2ErrorsAndDeltas::VisitRow(int n) {
+  // The source and destination layers differ, so d stays fixed over the row.
+  const double d = toOutputs2[toNode];
+  double* const fromErrors = fromOutputs2;
+  const double* const fromValues = fromOutputs1;
+  const double* const w = weight1;
+  double* const g = weight2;
+  for (int i = 0; i < n; ++i) {
+    fromErrors[i] += w[i] * d;
+    g[i] += fromValues[i] * d;
+  }
+  return true;
+}
+
+void TIterateObj2Update::Visit() { *weight1 -= learningRate * *weight2; }
+
+bool TIterateObj2Update::VisitRow(int n) {
+  double* const w = weight1;
+  const double* const g = weight2;
+  for (int i = 0; i < n; ++i) w[i] -= learningRate * g[i];
+  return true;
+}
+
+void TIterateObj3UpdateMomentum::Visit() {
+  const double change = -learningRate * *weight2 + momentum * *weight3;
+  *weight3 = change;
+  *weight1 += change;
+}
+
+bool TIterateObj3UpdateMomentum::VisitRow(int n) {
+  double* const w = weight1;
+  const double* const g = weight2;
+  double* const last = weight3;
+  const double rate = -learningRate;
+  for (int i = 0; i < n; ++i) {
+    const double change = rate * g[i] + momentum * last[i];
+    last[i] = change;
+    w[i] += change;
+  }
+  return true;
+}
+
+namespace {
+
+double QuadPenaltyGradient(double w, double k1, double k2, double beta) {
+  const double q = beta * (w * w) + 1.0;
+  return (k1 * beta / (q * q) + k2) * 2.0 * w;
+}
+
+double Sign(double w) {
+  if (w < 0.0) return -1.0;
+  return w > 0.0 ? 1.0 : 0.0;
+}
+
+}  // namespace
+
+void TIterateObj2CalcPenaltyTerm::Visit() {
+  *weight2 += QuadPenaltyGradient(*weight1, k1, k2, beta);
+}
+
+bool TIterateObj2CalcPenaltyTerm::VisitRow(int n) {
+  for (int i = 0; i < n; ++i) weight2[i] += QuadPenaltyGradient(weight1[i], k1, k2, beta);
+  return true;
+}
+
+void TIterateObjLWFCalcPenaltyTerm::Visit() { *weight2 += Sign(*weight1) * f * r; }
+
+bool TIterateObjLWFCalcPenaltyTerm::VisitRow(int n) {
+  for (int i = 0; i < n; ++i) weight2[i] += Sign(weight1[i]) * f * r;
+  return true;
+}
+
+}  // namespace varnel

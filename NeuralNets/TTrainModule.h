@@ -1,0 +1,160 @@
+#ifndef NEURALNETS_TTRAINMODULE_H_
+#define NEURALNETS_TTRAINMODULE_H_
+
+#include <memory>
+#include <vector>
+
+#include "NeuralNets/TBasicNetwork.h"
+#include "NeuralNets/TPatternBuffers.h"
+
+namespace varnel {
+
+class Data;
+class TErrorObj;
+class TKQstructure;
+
+// Trains one network in place on a Data table by back-propagation, driven by
+// a parameter structure (keys in any letter case):
+//   THRESHOLD       stop below this epoch error (0.0)
+//   BATCH           "TRUE": one update per epoch; otherwise one per pattern
+//   ERRORFUNCTION   "MEANSQUAREDERROR" (default) or "CROSSENTROPY"
+//   WEIGHTPENALTY   a "NONE", "QUADPENALTY" or "LWF" structure ("NONE" is
+//                   stored into the parameters when absent)
+//   LEARNINGRATE    the step (0.0: no update); scales a penalty gradient (1.0)
+//   MOMENTUM        share of the last change added to the next (0.0)
+// A value that is not a number raises TKQstructure::Error.
+//
+// The module does not own the network. It owns two copies of it made by the
+// TBasicNetwork copy constructor: `gradient`, whose weights accumulate each
+// weight's gradient and whose layer outputs hold each neuron's error (turned
+// into its delta during back-propagation), and `last_change`, whose weights
+// hold the change last applied to each weight (momentum memory, never
+// cleared). Every walk visits only weights that exist and are trainable.
+class TTrainModule {
+ public:
+  explicit TTrainModule(TBasicNetwork* net);
+  TTrainModule(const TTrainModule&) = delete;
+  TTrainModule& operator=(const TTrainModule&) = delete;
+  virtual ~TTrainModule();  // frees gradient, then last_change (member order)
+
+  // Runs up to *epochs epochs and returns the last epoch's error (0.0 when
+  // none ran). An epoch error below THRESHOLD ends training and sets *epochs
+  // to that epoch's index, counted from 0. The caller keeps data and params.
+  virtual double Train(Data* data, TKQstructure* params, int* epochs);
+  // Applies the accumulated gradient; the base class has no update rule and
+  // fails the assertion "false".
+  virtual void UpdateWeights(TKQstructure* params);
+  // One pass over every row of data's capacity, read through its cursor;
+  // returns the epoch's error. Throws TException "Data columns do not match
+  // network" when the columns read differ from the network's layer sizes.
+  virtual double TrainEpoch(Data* data, TKQstructure* params);
+  // Adds one pattern's gradient to `gradient` (and the pattern to err when
+  // err is given).
+  virtual void CalcPatternGradient(const double* input, const double* expected, bool crossEntropy,
+                                   TErrorObj* err);
+  // Moves every trainable weight against its gradient, with momentum when
+  // momentum is not 0.0.
+  virtual void ApplyUpdate(double learningRate, double momentum);
+  // Turns the output errors into deltas and carries them down, top layer
+  // first.
+  virtual void BackPropagate(bool crossEntropy);
+
+  // Zeroes every neuron error held in `gradient`.
+  void ClearDeltas();
+  // Recalls the network from input, adds the pattern to err (when given) and
+  // stores recalled - expected as the output layer's errors.
+  void CalcOutputErrors(const double* input, const double* expected, TErrorObj* err);
+  // Adds the gradient of the weight penalty for num/den of the patterns of
+  // an epoch to `gradient`. An unknown penalty type fails "false".
+  void AddPenaltyGradient(const TKQstructure* penalty, int num, int den, double learningRate);
+  // Turns layer's errors into deltas by the derivative of its activation
+  // function and carries them through its incoming weights to the lower
+  // layers, adding each weight's gradient.
+  void BackPropagateLayer(int layer, bool crossEntropy);
+
+  TBasicNetwork* network;                      // trained in place; not owned
+  std::unique_ptr<TBasicNetwork> last_change;  // last change of every weight
+  std::unique_ptr<TBasicNetwork> gradient;     // gradients and neuron errors
+
+ private:
+  // Multiplies layer's errors by the derivative of fn; returns fn, or
+  // ActError for a function without a usable derivative.
+  ActFn TurnErrorsIntoDeltas(int layer, ActFn fn);
+  // Walks every connected set of the network, with `gradient` as second
+  // network.
+  void WalkConnectedSets(TIterateObj2* visitor);
+
+  TPatternBuffers rows_;          // sized once per epoch, reused for every pattern
+  std::vector<double> recalled_;  // the network's outputs of one pattern
+};
+
+// The back-propagation rule: LEARNINGRATE and MOMENTUM (both 0.0 when absent)
+// are read at every update.
+class TBackpropModule : public TTrainModule {
+ public:
+  explicit TBackpropModule(TBasicNetwork* net) : TTrainModule(net) {}
+
+  void UpdateWeights(TKQstructure* params) override;
+};
+
+// ---------------------------------------------------------------------------
+// Training visitors, walked over (network, gradient[, last_change]). Each
+// VisitRow gives a whole row exactly the arithmetic of Visit, weight by
+// weight in ascending source order.
+
+// Carries the destination neuron's delta back to the source neuron's error
+// through the weight and adds the weight's gradient.
+class TIterateObj2ErrorsAndDeltas final : public TIterateObj2 {
+ public:
+  void Visit() override;
+  bool VisitRow(int n) override;
+};
+
+// Plain gradient step: w1 -= learningRate * w2.
+class TIterateObj2Update final : public TIterateObj2 {
+ public:
+  explicit TIterateObj2Update(double rate) : learningRate(rate) {}
+  void Visit() override;
+  bool VisitRow(int n) override;
+
+  double learningRate;
+};
+
+// Gradient step with momentum; the change is remembered in w3.
+class TIterateObj3UpdateMomentum final : public TIterateObj3 {
+ public:
+  TIterateObj3UpdateMomentum(double rate, double share) : learningRate(rate), momentum(share) {}
+  void Visit() override;
+  bool VisitRow(int n) override;
+
+  double learningRate;
+  double momentum;
+};
+
+// Adds the gradient of the QUADPENALTY term k1 * beta * w^2 / (beta * w^2 + 1)
+// + k2 * w^2.
+class TIterateObj2CalcPenaltyTerm final : public TIterateObj2 {
+ public:
+  TIterateObj2CalcPenaltyTerm(double c1, double c2, double b) : k1(c1), k2(c2), beta(b) {}
+  void Visit() override;
+  bool VisitRow(int n) override;
+
+  double k1;
+  double k2;
+  double beta;
+};
+
+// Adds the LWF penalty gradient sign(w1) * f * r.
+class TIterateObjLWFCalcPenaltyTerm final : public TIterateObj2 {
+ public:
+  TIterateObjLWFCalcPenaltyTerm(double forgetting, double ratio) : f(forgetting), r(ratio) {}
+  void Visit() override;
+  bool VisitRow(int n) override;
+
+  double f;
+  double r;
+};
+
+}  // namespace varnel
+
+#endif  // NEURALNETS_TTRAINMODULE_H_
