@@ -63,7 +63,9 @@ class TConnectedConnections : public TBasicConnections {
   ~TConnectedConnections() override = default;
 
  private:
-  TConnectedConnections(TBasicNetwork* owner, const TConnectedConnections& source);
+  // A set of the given shape whose arrays Clone has yet to allocate.
+  TConnectedConnections(TBasicNetwork* owner, int from_layer, int to_layer,
+                        const TMatrixLayout& shape);
 
   TMatrixWalker<TSelectEveryWeight> Walker();
   // Applies edit to the weights; opened places hold 0.0 until drawn.

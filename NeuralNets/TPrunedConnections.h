@@ -72,7 +72,9 @@ class TPrunedConnections : public TBasicConnections {
   ~TPrunedConnections() override = default;
 
  private:
-  TPrunedConnections(TBasicNetwork* owner, const TPrunedConnections& source);
+  // A set of the given shape whose arrays Clone has yet to allocate.
+  TPrunedConnections(TBasicNetwork* owner, int from_layer, int to_layer,
+                     const TMatrixLayout& shape);
 
   TMatrixWalker<TSelectByFlags> Walker(int mask);
   // Applies edit to weights and flags alike; opened places hold 0.0 and

@@ -8,12 +8,26 @@
 // helpers here only shape, edit and walk them.
 
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "KQmessage/Assert.h"
 #include "NeuralNets/TBasicNetwork.h"
 
 namespace varnel {
+
+// Sizes v to n copies of value. Returns false instead of throwing when the
+// memory cannot be had, so that the caller's named assertion says which
+// array failed.
+template <typename T>
+bool TryFill(std::vector<T>& v, int n, T value) {
+  try {
+    v.assign(n, value);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
 
 // The shape of one matrix. A set keeps its own shape rather than re-reading
 // its layers' sizes, so that a set joining a layer to itself stays sound
@@ -26,13 +40,6 @@ class TMatrixLayout {
   int Rows() const { return numRows; }
   int Cols() const { return numCols; }
   int Size() const { return numRows * numCols; }
-
-  // Fills block with Size() copies of fill and points index at its rows.
-  template <typename T>
-  void Build(std::vector<T>& block, std::vector<T*>& index, T fill) const {
-    block.assign(Size(), fill);
-    PointRows(block, index);
-  }
 
   // REQUIRES: block holds Size() values.
   template <typename T>
