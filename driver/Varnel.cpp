@@ -1,2 +1,406 @@
-// Placeholder until the driver is written.
-namespace varnel {}
+#include "driver/Varnel.h"
+
+#include <cctype>
+#include <charconv>
+#include <fstream>
+#include <iostream>
+#include <system_error>
+
+#include "KQmessage/StrCaseCmp.h"
+
+namespace varnel {
+
+namespace {
+
+// The longest words that the run's text buffers were sized for.
+constexpr std::size_t kKeyLimit = 255;
+constexpr std::size_t kFileNameLimit = 255;
+constexpr std::size_t kDataFileNameLimit = 254;
+constexpr std::size_t kBatchLimit = 15;
+
+// How much of an over-long word a message shows.
+constexpr std::size_t kShownPrefix = 40;
+
+std::string Shown(const std::string& word) {
+  if (word.size() <= kShownPrefix) return word;
+  return word.substr(0, kShownPrefix) + "...";
+}
+
+// Length of the longest prefix of text of the form [sign] digits.
+std::size_t IntegerPrefix(const std::string& text) {
+  std::size_t i = (!text.empty() && (text[0] == '+' || text[0] == '-')) ? 1 : 0;
+  const std::size_t digits = i;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+  return i > digits ? i : 0;
+}
+
+// Length of the longest prefix of text of the form
+// [sign] digits [. digits] [e [sign] digits], with a digit before or after the point.
+std::size_t RealPrefix(const std::string& text) {
+  const auto digit = [&](std::size_t i) {
+    return i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]));
+  };
+  std::size_t i = (!text.empty() && (text[0] == '+' || text[0] == '-')) ? 1 : 0;
+  bool mantissa = false;
+  for (; digit(i); ++i) mantissa = true;
+  if (i < text.size() && text[i] == '.') {
+    for (++i; digit(i); ++i) mantissa = true;
+  }
+  if (!mantissa) return 0;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    std::size_t e = i + 1;
+    if (e < text.size() && (text[e] == '+' || text[e] == '-')) ++e;
+    if (digit(e)) {
+      i = e;
+      while (digit(i)) ++i;
+    }
+  }
+  return i;
+}
+
+// Reads the words of a parameter file into the run's settings. A word is a
+// run of characters without white space. Reading a separator or a number can
+// use up only the front of a word; the rest is then the next word, just as if
+// the file were read character by character.
+class TParameterReader {
+ public:
+  explicit TParameterReader(std::istream& in) : in_(in) {}
+
+  TRunSettings Read(std::string* problem);
+
+ private:
+  struct TKey {
+    const char* name;
+    void (TParameterReader::*read)();
+  };
+  static const TKey kKeys[];
+
+  void ReadWeightFile();
+  void ReadDestinationFile();
+  void ReadDataClasses();
+  void ReadDataFile();
+  void ReadExamples();
+  void ReadEpochs();
+  void ReadChangeAfter();
+  void ReadLearningRate();
+  void ReadMomentum();
+  void ReadBatch();
+  void ReadNumFeatures();
+  void ReadFeatures();
+
+  bool NextWord(std::string* word);
+  bool ReadSeparator();
+  bool ReadWord(std::size_t limit, std::string* word);
+  bool ReadInteger(int* value);
+  bool ReadReal(float* value);
+  bool ReadValueWord(std::string* word);
+  bool CanAddClassEntry(std::size_t count);
+  void CheckShortLists();
+  void Problem(const std::string& text);
+
+  std::istream& in_;
+  std::string pending_;   // unread rest of the current word
+  const char* key_ = "";  // key of the entry being read, for messages
+  TRunSettings settings_;
+  bool classListsMade_ = false;
+  bool featureListMade_ = false;
+  std::string problem_;  // the first problem met, or ""
+};
+
+// In the order in which a word is tried against them.
+const TParameterReader::TKey TParameterReader::kKeys[] = {
+    {"WeightFile", &TParameterReader::ReadWeightFile},
+    {"DestinationFile", &TParameterReader::ReadDestinationFile},
+    {"#DataClasses", &TParameterReader::ReadDataClasses},
+    {"DataFile", &TParameterReader::ReadDataFile},
+    {"Examples", &TParameterReader::ReadExamples},
+    {"Epochs", &TParameterReader::ReadEpochs},
+    {"ChangeAfter", &TParameterReader::ReadChangeAfter},
+    {"LearningRate", &TParameterReader::ReadLearningRate},
+    {"Momentum", &TParameterReader::ReadMomentum},
+    {"Batch", &TParameterReader::ReadBatch},
+    {"#Features", &TParameterReader::ReadNumFeatures},
+    {"Features", &TParameterReader::ReadFeatures},
+};
+
+TRunSettings TParameterReader::Read(std::string* problem) {
+  std::string word;
+  while (NextWord(&word)) {
+    if (word.size() > kKeyLimit) {
+      Problem("Word too long (more than 255 characters): " + Shown(word));
+      continue;
+    }
+    for (const TKey& key : kKeys) {
+      if (strcasecmp(word.c_str(), key.name) != 0) continue;
+      key_ = key.name;
+      (this->*key.read)();
+      break;
+    }
+  }
+  CheckShortLists();
+  if (!problem_.empty()) *problem = problem_;
+  return settings_;
+}
+
+void TParameterReader::ReadWeightFile() {
+  if (ReadSeparator()) ReadWord(kFileNameLimit, &settings_.weightFile);
+}
+
+void TParameterReader::ReadDestinationFile() {
+  if (ReadSeparator()) ReadWord(kFileNameLimit, &settings_.destinationFile);
+}
+
+// A second #DataClasses after class entries would leave the earlier classes
+// without their entries, so it is refused.
+void TParameterReader::ReadDataClasses() {
+  int classes = 0;
+  if (!ReadSeparator() || !ReadInteger(&classes)) return;
+  if (!settings_.dataFiles.empty() || !settings_.examples.empty()) {
+    Problem("#DataClasses: given again after DataFile or Examples entries");
+  }
+  settings_.numClasses = classes;
+  settings_.dataFiles.clear();
+  settings_.examples.clear();
+  classListsMade_ = true;
+}
+
+void TParameterReader::ReadDataFile() {
+  std::string name;
+  if (!ReadSeparator() || !ReadWord(kDataFileNameLimit, &name)) return;
+  if (CanAddClassEntry(settings_.dataFiles.size())) settings_.dataFiles.push_back(name);
+}
+
+void TParameterReader::ReadExamples() {
+  int count = 0;
+  if (!ReadSeparator() || !ReadInteger(&count)) return;
+  if (CanAddClassEntry(settings_.examples.size())) settings_.examples.push_back(count);
+}
+
+void TParameterReader::ReadEpochs() {
+  if (ReadSeparator()) ReadInteger(&settings_.epochs);
+}
+
+void TParameterReader::ReadChangeAfter() {
+  if (ReadSeparator()) ReadInteger(&settings_.changeAfter);
+}
+
+void TParameterReader::ReadLearningRate() {
+  if (ReadSeparator()) ReadReal(&settings_.learningRate);
+}
+
+void TParameterReader::ReadMomentum() {
+  if (ReadSeparator()) ReadReal(&settings_.momentum);
+}
+
+void TParameterReader::ReadBatch() {
+  std::string value;
+  if (!ReadSeparator() || !ReadWord(kBatchLimit, &value)) return;
+  if (strcasecmp(value.c_str(), "true") == 0) settings_.batch = true;
+}
+
+void TParameterReader::ReadNumFeatures() {
+  int features = 0;
+  if (!ReadSeparator() || !ReadInteger(&features)) return;
+  if (features < 0) {
+    Problem("#Features: negative number of features: " + std::to_string(features));
+    return;
+  }
+  settings_.numFeatures = features;
+  settings_.features.clear();
+  featureListMade_ = true;
+}
+
+// Reads as many values as #Features announced; a value that cannot be read
+// ends the entry, and the words after it are read as keys again.
+void TParameterReader::ReadFeatures() {
+  if (!ReadSeparator()) return;
+  if (!featureListMade_) {
+    Problem("Features: given before #Features");
+    return;
+  }
+  settings_.features.clear();
+  for (int i = 0; i < settings_.numFeatures; ++i) {
+    int column = 0;
+    if (!ReadInteger(&column)) return;
+    settings_.features.push_back(column);
+  }
+}
+
+bool TParameterReader::NextWord(std::string* word) {
+  if (!pending_.empty()) {
+    word->swap(pending_);
+    pending_.clear();
+    return true;
+  }
+  word->clear();
+  int c = in_.get();
+  while (c != EOF && std::isspace(c)) c = in_.get();
+  while (c != EOF && !std::isspace(c)) {
+    word->push_back(static_cast<char>(c));
+    c = in_.get();
+  }
+  return !word->empty();
+}
+
+// The separator is a single character, whatever it is.
+bool TParameterReader::ReadSeparator() {
+  std::string word;
+  if (!ReadValueWord(&word)) return false;
+  pending_ = word.substr(1);
+  return true;
+}
+
+// A word longer than limit is still stored, so that the checks judge the
+// entry as given; the length is reported as a problem.
+bool TParameterReader::ReadWord(std::size_t limit, std::string* word) {
+  std::string value;
+  if (!ReadValueWord(&value)) return false;
+  if (value.size() > limit) {
+    Problem(std::string(key_) + ": value too long (more than " + std::to_string(limit) +
+            " characters): " + Shown(value));
+  }
+  *word = value;
+  return true;
+}
+
+// Stores a number only when one could be read. A word that does not start
+// with a number is used up whole, so reading always moves on.
+bool TParameterReader::ReadInteger(int* value) {
+  std::string word;
+  if (!ReadValueWord(&word)) return false;
+  const std::size_t length = IntegerPrefix(word);
+  if (length == 0) {
+    Problem(std::string(key_) + ": not a number: " + Shown(word));
+    return false;
+  }
+  const char* first = word.c_str() + (word[0] == '+' ? 1 : 0);
+  int number = 0;
+  const std::from_chars_result result = std::from_chars(first, word.c_str() + length, number);
+  if (result.ec != std::errc()) {
+    Problem(std::string(key_) + ": number out of range: " + Shown(word.substr(0, length)));
+    return false;
+  }
+  *value = number;
+  pending_ = word.substr(length);
+  return true;
+}
+
+// As ReadInteger, for a real read as a 32-bit float; the conversion ignores
+// the locale, so a decimal point is always ".".
+bool TParameterReader::ReadReal(float* value) {
+  std::string word;
+  if (!ReadValueWord(&word)) return false;
+  const std::size_t length = RealPrefix(word);
+  if (length == 0) {
+    Problem(std::string(key_) + ": not a number: " + Shown(word));
+    return false;
+  }
+  const char* first = word.c_str() + (word[0] == '+' ? 1 : 0);
+  float number = 0.0f;
+  const std::from_chars_result result = std::from_chars(first, word.c_str() + length, number);
+  if (result.ec != std::errc()) {
+    Problem(std::string(key_) + ": number out of range: " + Shown(word.substr(0, length)));
+    return false;
+  }
+  *value = number;
+  pending_ = word.substr(length);
+  return true;
+}
+
+bool TParameterReader::ReadValueWord(std::string* word) {
+  if (NextWord(word)) return true;
+  Problem(std::string(key_) + ": value missing at the end of the file");
+  return false;
+}
+
+// REQUIRES: key_ is DataFile or Examples and count is the number of its entries so far.
+bool TParameterReader::CanAddClassEntry(std::size_t count) {
+  if (!classListsMade_) {
+    Problem(std::string(key_) + ": given before #DataClasses");
+    return false;
+  }
+  if (static_cast<long>(count) >= settings_.numClasses) {
+    Problem(std::string(key_) + ": more entries than #DataClasses (" +
+            std::to_string(settings_.numClasses) + ")");
+    return false;
+  }
+  return true;
+}
+
+// A class without its file or count, or features announced but never given,
+// would leave the training run without the data it needs.
+void TParameterReader::CheckShortLists() {
+  const long classes = settings_.numClasses;
+  const auto shortOf = [&](const char* key, std::size_t entries) {
+    if (static_cast<long>(entries) >= classes) return;
+    Problem(std::string(key) + ": fewer entries (" + std::to_string(entries) +
+            ") than #DataClasses (" + std::to_string(classes) + ")");
+  };
+  if (classListsMade_) {
+    shortOf("DataFile", settings_.dataFiles.size());
+    shortOf("Examples", settings_.examples.size());
+  }
+  if (featureListMade_ && static_cast<long>(settings_.features.size()) < settings_.numFeatures) {
+    Problem("Features: no entry for #Features (" + std::to_string(settings_.numFeatures) + ")");
+  }
+}
+
+void TParameterReader::Problem(const std::string& text) {
+  if (problem_.empty()) problem_ = text;
+}
+
+// A directory opens as a stream but fails at the first read.
+bool Readable(std::ifstream& in) {
+  if (!in.is_open()) return false;
+  in.peek();
+  return !in.bad();
+}
+
+}  // namespace
+
+TRunSettings ReadParameters(std::istream& in, std::string* problem) {
+  return TParameterReader(in).Read(problem);
+}
+
+std::string CheckSettings(const TRunSettings& settings) {
+  if (settings.weightFile.empty()) return "No weight file specified";
+  if (settings.numClasses < 1) return "Number of classes not specified or invalid";
+  if (settings.epochs < 1) return "Number of epochs not specified or invalid";
+  if (settings.changeAfter < 1) return "Change After not specified or invalid";
+  return std::string();
+}
+
+std::string LoadParameters(std::istream& in, TRunSettings* settings) {
+  std::string problem;
+  *settings = ReadParameters(in, &problem);
+  const std::string failed = CheckSettings(*settings);
+  return failed.empty() ? problem : failed;
+}
+
+int RunTraining(const TRunSettings& /*settings*/) { return 0; }
+
+void ReportFileError(const FileTools::Error& e, std::ostream& out) {
+  out << e.message << std::endl;
+}
+
+int RunProgram(int argc, char** argv) {
+  if (argc != 2) {
+    std::cerr << "Usage: Varnel parameter.file" << std::endl;
+    return 1;
+  }
+  std::ifstream in(argv[1]);
+  if (!Readable(in)) {
+    std::cerr << "Unable to open file " << argv[1] << std::endl;
+    return 1;
+  }
+  TRunSettings settings;
+  const std::string message = LoadParameters(in, &settings);
+  in.close();
+  if (!message.empty()) {
+    std::cerr << message << std::endl;
+    return 1;
+  }
+  return RunTraining(settings);
+}
+
+}  // namespace varnel

@@ -1,2 +1,3 @@
-// Placeholder entry until the driver is written.
-int main() { return 0; }
+#include "driver/Varnel.h"
+
+int main(int argc, char** argv) { return varnel::RunProgram(argc, argv); }

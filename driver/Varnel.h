@@ -1,0 +1,62 @@
+#ifndef DRIVER_VARNEL_H_
+#define DRIVER_VARNEL_H_
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "FileHandler/ParseTools.h"
+
+namespace varnel {
+
+// The settings of one training run, with the values they hold before the
+// parameter file is read. The key that sets each one is named beside it.
+// Once LoadParameters has accepted them, dataFiles and examples hold exactly
+// numClasses entries (class i at index i) and features holds exactly
+// numFeatures entries.
+struct TRunSettings {
+  std::string weightFile;                       // WeightFile
+  std::string destinationFile = "trained.wgt";  // DestinationFile
+  int numClasses = 0;                           // #DataClasses
+  std::vector<std::string> dataFiles;           // DataFile, once per class
+  std::vector<int> examples;                    // Examples, once per class
+  int epochs = 0;                               // Epochs
+  int changeAfter = 0;                          // ChangeAfter
+  float learningRate = 0.5f;                    // LearningRate
+  float momentum = 0.5f;                        // Momentum
+  bool batch = false;                           // Batch (can only be switched on)
+  int numFeatures = 0;                          // #Features
+  std::vector<int> features;                    // Features: input columns, from 0
+};
+
+// Reads the entries of a parameter file to the end of the stream. Bad input
+// never stops the reading: an entry that the settings cannot take (out of
+// order, beyond the number of classes, a value that is not a number, a word
+// longer than its buffer) is skipped, and the first such problem, or a class
+// or feature list left short at the end, is described in *problem as one line
+// naming the key or the word. *problem is left as it was when there is none.
+TRunSettings ReadParameters(std::istream& in, std::string* problem);
+
+// The message of the first of the four checks that the settings fail (weight
+// file, classes, epochs, change after, in this order), or "" when all pass.
+std::string CheckSettings(const TRunSettings& settings);
+
+// Reads and checks a parameter file into *settings. Returns the one-line
+// message that ends the run, or "" when the training can start. The four
+// checks come first, so a file that fails one of them is reported by it even
+// when it has further problems.
+std::string LoadParameters(std::istream& in, TRunSettings* settings);
+
+// The training run for accepted settings; returns the exit status.
+int RunTraining(const TRunSettings& settings);
+
+// The console report of a file handler's failure: its message as one line.
+void ReportFileError(const FileTools::Error& e, std::ostream& out);
+
+// The program: checks the command line, loads the parameter file and trains.
+// Every message goes to standard error; returns the exit status (0 or 1).
+int RunProgram(int argc, char** argv);
+
+}  // namespace varnel
+
+#endif  // DRIVER_VARNEL_H_
