@@ -192,8 +192,9 @@ void Data::SetRow(int row, const double* inputs, const double* outputs, const TL
 
 void Data::GetInputRow(int row, double* inputs) const {
   CheckRow(row, "Data::GetInputRow");
-  if (inputs && MbrNdxInputs > 0)
+  if (inputs && MbrNdxInputs > 0) {
     std::copy(MbrDyaRtpInputs[row].begin(), MbrDyaRtpInputs[row].end(), inputs);
+  }
 }
 
 void Data::GetInputRow(int row, double* inputs, int n, const int* cols) const {

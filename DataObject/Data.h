@@ -60,6 +60,8 @@ class TLabelList {
 // labels fail with "Labels Not Stored".
 class Data {
  public:
+  // All rows zero, no data rows, no selection. A negative count fails at
+  // "Data::Data" with the message of its side ("Invalid Data Row" for rows).
   Data(int rows, int inputs, int outputs, bool labels);
   Data(const Data&) = delete;
   Data& operator=(const Data&) = delete;

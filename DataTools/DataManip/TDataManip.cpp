@@ -111,6 +111,9 @@ void TimeStep(Data* source, std::unique_ptr<Data>* result, int steps, Window win
     return;
   }
   const int inputs = source->GetNumInputs();
+  if (static_cast<long long>(steps) * inputs > INT_MAX) {
+    Fail("Invalid number of time steps", kBadParameter, location);
+  }
   std::unique_ptr<Data> PtrDatTimeStep(new (std::nothrow) Data(
       dataRows - steps + 1, steps * inputs, source->GetNumOutputs(), source->HasLabels()));
   VARNEL_ASSERT(PtrDatTimeStep != nullptr, "PtrDatTimeStep != 0");
@@ -120,9 +123,9 @@ void TimeStep(Data* source, std::unique_ptr<Data>* result, int steps, Window win
   const int last = window == Window::kLag ? dataRows - 1 : dataRows - steps;
   const int direction = window == Window::kLag ? -1 : 1;
   for (int t = first; t <= last; ++t) {
-    for (int k = 0; k < steps; ++k) {
-      source->GetInputRow(DataRowIndex(*source, t + direction * k),
-                          windowInputs.data() + k * inputs);
+    double* block = windowInputs.data();
+    for (int k = 0; k < steps; ++k, block += inputs) {
+      source->GetInputRow(DataRowIndex(*source, t + direction * k), block);
     }
     const int anchor = DataRowIndex(*source, t);
     source->GetOutputRow(anchor, outputs.data());
