@@ -91,6 +91,12 @@ class FileTools {
   double ToNumber(std::istream& in, const char* text);
   // A copy of text ("" for null).
   static std::string CopyString(const char* text);
+  // The item is the statement, or the block start, of that keyword.
+  static bool IsStatement(const TParseItem& item, const char* keyword);
+  static bool IsBlock(const TParseItem& item, const char* keyword);
+  // Throw Error with the message and the stream being read or written.
+  [[noreturn]] static void RaiseReadError(std::istream& in, std::string message);
+  [[noreturn]] static void RaiseWriteError(std::ostream& out, std::string message);
 
   // ---- Writing the bracketed syntax ----
   // Bracketed items start a line at the left margin and end it; unbracketed
@@ -162,6 +168,11 @@ class FileTools {
   // be written. The network is only read.
   void WriteNetworkFile(const char* name, TBasicNetwork* network, TKQstructure* reply);
   void WriteNetwork(std::ostream& out, TBasicNetwork* network, TKQstructure* reply);
+
+ private:
+  void ReadEndTag(const char* blockdef, std::istream& in);
+  static void CheckWord(std::istream& in, const std::string& word);
+  void CheckFormatVersion(std::istream& in, const TParseItem& item);
 };
 
 // An output file that appears under its name only when it is complete. It
