@@ -1,5 +1,4 @@
 // TConnectedNetwork and the arc iterators, declared in TBasicNetwork.h.
-
 #include "KQmessage/Assert.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "NeuralNets/TConnectedConnections.h"
