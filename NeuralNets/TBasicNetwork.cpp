@@ -613,6 +613,7 @@ TBasicNetwork& TBasicNetwork::operator=(const TBasicNetwork& x) {
 TBasicNetwork::~TBasicNetwork() { ReleaseContents(); }
 
 void TBasicNetwork::Allocate(int n_layers) {
+  VARNEL_ASSERT(n_layers >= 0, "n_layers>=0");
   ReleaseContents();
   numLayers = n_layers;
   inLayer = 1;
@@ -777,6 +778,7 @@ void TBasicNetwork::IterateFromNode(TIterateObj* obj, int LayerNum, int node, in
 void TBasicNetwork::InsertLayer(int LayerNum, TBasicLayer* layer) {
   VARNEL_ASSERT(LayerNum >= 0, "LayerNum>=0");
   VARNEL_ASSERT(LayerNum <= numLayers, "LayerNum<=numLayers");
+  VARNEL_ASSERT(layer != nullptr, "layer != NULL");
   const int n = numLayers + 1;
   std::vector<TBasicConnections*> conns;
   std::vector<TBasicConnections**> rows;
@@ -868,6 +870,9 @@ void TBasicNetwork::RemoveLayer(int LayerNum) {
 }
 
 void TBasicNetwork::ReplaceConnections(int fromLayer, int toLayer, TBasicConnections* conns) {
+  VARNEL_ASSERT(conns->network == this, "conns->network==this");
+  VARNEL_ASSERT(conns->fromLayer == fromLayer && conns->toLayer == toLayer,
+                "conns->fromLayer==fromLayer && conns->toLayer==toLayer");
   TBasicConnections*& slot = priv_conns_index[toLayer][fromLayer];
   slot->Destroy();
   slot = conns;
