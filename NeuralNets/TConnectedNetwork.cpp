@@ -1,4 +1,5 @@
 // TConnectedNetwork and the arc iterators, declared in TBasicNetwork.h.
+
 #include "KQmessage/Assert.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "NeuralNets/TConnectedConnections.h"
