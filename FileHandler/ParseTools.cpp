@@ -131,6 +131,15 @@ void FileTools::SkipComment(std::istream& in) {
   RaiseReadError(in, "Unexpected end of file during comment");
 }
 
+bool FileTools::NextCharacter(std::istream& in, char* ch) {
+  while (NextNonSeparator(in, ch)) {
+    if (*ch != '/' || in.peek() != '*') return true;
+    in.get(*ch);
+    SkipComment(in);
+  }
+  return false;
+}
+
 TParseItem FileTools::ReadItem(const char* blockdef, std::istream& in, bool inside) {
   // A format-version statement is consumed and the next item read in its
   // place; the loop keeps any number of them from deepening the stack.
@@ -242,6 +251,14 @@ double FileTools::ExpectNumber(const TParseItem& item, std::istream& in, const c
 double FileTools::ExpectNumberToken(const TParseItem& item, std::istream& in) {
   if (item.kind != ITEM_TOKEN) RaiseReadError(in, "Token (number) expected");
   return ToNumber(in, item.name.c_str());
+}
+
+bool FileTools::IsWordText(const char* text) {
+  if (*text == '\0') return false;
+  for (; *text != '\0'; ++text) {
+    if (IsSeparator(*text) || IsSpecial(*text)) return false;
+  }
+  return true;
 }
 
 bool FileTools::IsStatement(const TParseItem& item, const char* keyword) {

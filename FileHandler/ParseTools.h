@@ -65,6 +65,9 @@ class FileTools {
   std::string GetToken(std::istream& in);
   // Consumes the rest of a comment whose "/*" has been read; comments nest.
   void SkipComment(std::istream& in);
+  // *ch := the next character that is neither a separator nor inside a
+  // comment; false at the end of input.
+  bool NextCharacter(std::istream& in, char* ch);
   // The next item. blockdef names the enclosing block (null outside every
   // block); only its end tag ends the block. inside: the "[" of an open
   // bracket has been consumed and the next entry of it is read.
@@ -91,6 +94,9 @@ class FileTools {
   double ToNumber(std::istream& in, const char* text);
   // A copy of text ("" for null).
   static std::string CopyString(const char* text);
+  // True when text is one word of word characters, which reads back as
+  // the single token it was written as.
+  static bool IsWordText(const char* text);
   // The item is the statement, or the block start, of that keyword.
   static bool IsStatement(const TParseItem& item, const char* keyword);
   static bool IsBlock(const TParseItem& item, const char* keyword);
