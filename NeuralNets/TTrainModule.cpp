@@ -57,6 +57,7 @@ TTrainModule::TTrainModule(TBasicNetwork* net) : network(net) {
 TTrainModule::~TTrainModule() = default;
 
 double TTrainModule::Train(Data* data, TKQstructure* params, int* epochs) {
+  VARNEL_ASSERT(params != nullptr, "params != nil");
   VARNEL_ASSERT(epochs != nullptr, "epochs != nil");
   const double threshold = ReadRealParameter(params, "THRESHOLD", 0.0);
   double result = 0.0;
@@ -75,11 +76,7 @@ void TTrainModule::UpdateWeights(TKQstructure* /*params*/) { VARNEL_ASSERT(false
 double TTrainModule::TrainEpoch(Data* data, TKQstructure* params) {
   VARNEL_ASSERT(data != nullptr, "data != nil");
   VARNEL_ASSERT(params != nullptr, "params != nil");
-  const bool batch = IsBatch(params);
-  const bool crossEntropy = UsesCrossEntropy(params);
-  const double penaltyRate = ReadRealParameter(params, "LEARNINGRATE", 1.0);
-  const TKQstructure* penalty = PenaltyOf(params);
-  const bool penalized = strcasecmp(penalty->GetWord(), "NONE") != 0;
+  const TEpochSettings settings = ReadEpochSettings(params);
 
   // The network reads the first columns of each row; extra columns (such as
   // those left behind a column selection by the sampling) are ignored.
@@ -91,36 +88,55 @@ double TTrainModule::TrainEpoch(Data* data, TKQstructure* params) {
   }
   rows_.Fit(*data, inputs, outputs);
   // Measured over the network's outputs, which both rows of a pattern hold.
-  const std::unique_ptr<TErrorObj> err = NewErrorObj(crossEntropy, outputs);
-  double* const input = rows_.input.data();
-  double* const expected = rows_.expected.data();
+  const std::unique_ptr<TErrorObj> err = NewErrorObj(settings.crossEntropy, outputs);
 
   data->ResetCursor();
-  const int n = data->GetNumRows();
-  if (batch) {
-    gradient->Randomize(0.0, 0.0);
-    for (int i = 0; i < n; ++i) {
-      data->GetNextRow(input, expected, nullptr);
-      CalcPatternGradient(input, expected, crossEntropy, err.get());
-    }
-    if (penalized) AddPenaltyGradient(penalty, n, n, penaltyRate);
-    UpdateWeights(params);
+  if (settings.batch) {
+    BatchPass(data, params, settings, err.get());
   } else {
-    for (int i = 0; i < n; ++i) {
-      gradient->Randomize(0.0, 0.0);
-      data->GetNextRow(input, expected, nullptr);
-      CalcPatternGradient(input, expected, crossEntropy, err.get());
-      if (penalized) AddPenaltyGradient(penalty, 1, n, penaltyRate);
-      UpdateWeights(params);
-    }
+    OnlinePass(data, params, settings, err.get());
   }
 
-  if (penalized) {
+  if (settings.penalized) {
     std::vector<double> weights(network->GetNumWeights(kTrainableWeights));
     const int count = network->GetWeights(weights.data(), kTrainableWeights);
-    err->AddPenalty(count, weights.data(), penalty);
+    err->AddPenalty(count, weights.data(), settings.penalty);
   }
   return err->GetError();
+}
+
+TTrainModule::TEpochSettings TTrainModule::ReadEpochSettings(TKQstructure* params) {
+  TEpochSettings settings;
+  settings.batch = IsBatch(params);
+  settings.crossEntropy = UsesCrossEntropy(params);
+  settings.penaltyRate = ReadRealParameter(params, "LEARNINGRATE", 1.0);
+  settings.penalty = PenaltyOf(params);
+  settings.penalized = strcasecmp(settings.penalty->GetWord(), "NONE") != 0;
+  return settings;
+}
+
+void TTrainModule::BatchPass(Data* data, TKQstructure* params, const TEpochSettings& settings,
+                             TErrorObj* err) {
+  const int n = data->GetNumRows();
+  gradient->Randomize(0.0, 0.0);
+  for (int i = 0; i < n; ++i) {
+    data->GetNextRow(rows_.input.data(), rows_.expected.data(), nullptr);
+    CalcPatternGradient(rows_.input.data(), rows_.expected.data(), settings.crossEntropy, err);
+  }
+  if (settings.penalized) AddPenaltyGradient(settings.penalty, n, n, settings.penaltyRate);
+  UpdateWeights(params);
+}
+
+void TTrainModule::OnlinePass(Data* data, TKQstructure* params, const TEpochSettings& settings,
+                              TErrorObj* err) {
+  const int n = data->GetNumRows();
+  for (int i = 0; i < n; ++i) {
+    gradient->Randomize(0.0, 0.0);
+    data->GetNextRow(rows_.input.data(), rows_.expected.data(), nullptr);
+    CalcPatternGradient(rows_.input.data(), rows_.expected.data(), settings.crossEntropy, err);
+    if (settings.penalized) AddPenaltyGradient(settings.penalty, 1, n, settings.penaltyRate);
+    UpdateWeights(params);
+  }
 }
 
 void TTrainModule::CalcPatternGradient(const double* input, const double* expected,

@@ -77,6 +77,19 @@ class TTrainModule {
   std::unique_ptr<TBasicNetwork> gradient;     // gradients and neuron errors
 
  private:
+  // The keys that an epoch reads before its first pattern.
+  struct TEpochSettings {
+    bool batch = false;
+    bool crossEntropy = false;
+    double penaltyRate = 1.0;               // LEARNINGRATE as the penalty scale
+    const TKQstructure* penalty = nullptr;  // owned by the parameters
+    bool penalized = false;                 // penalty is not "NONE"
+  };
+  // Stores a "NONE" penalty into params when it has none.
+  static TEpochSettings ReadEpochSettings(TKQstructure* params);
+  // One update after all rows of data's capacity / one after every row.
+  void BatchPass(Data* data, TKQstructure* params, const TEpochSettings& settings, TErrorObj* err);
+  void OnlinePass(Data* data, TKQstructure* params, const TEpochSettings& settings, TErrorObj* err);
   // Multiplies layer's errors by the derivative of fn; returns fn, or
   // ActError for a function without a usable derivative.
   ActFn TurnErrorsIntoDeltas(int layer, ActFn fn);
