@@ -105,6 +105,41 @@ void DestroySets(std::vector<TBasicConnections*>* table) {
   table->clear();
 }
 
+// The three arrays of a network of n layers, every entry null.
+struct TTables {
+  std::vector<TBasicConnections*> conns;  // n * n sets, [to * n + from]
+  std::vector<TBasicConnections**> rows;  // n row pointers into conns
+  std::vector<TBasicLayer*> layers;       // n layers
+};
+
+TTables NewTables(int n) {
+  TTables t;
+  const bool have_conns =
+      TryAssign<TBasicConnections*>(&t.conns, static_cast<std::size_t>(n) * n, nullptr);
+  VARNEL_ASSERT(have_conns, "priv_conns != NULL");
+  const bool have_index = TryAssign<TBasicConnections**>(&t.rows, n, nullptr);
+  VARNEL_ASSERT(have_index, "priv_conns_index != NULL");
+  const bool have_layers = TryAssign<TBasicLayer*>(&t.layers, n, nullptr);
+  VARNEL_ASSERT(have_layers, "layers != NULL");
+  return t;
+}
+
+// Points the network's row pointers at the rows of its set table.
+void IndexRows(TBasicNetwork* net) {
+  for (int to = 0; to < net->numLayers; ++to) {
+    net->priv_conns_index[to] = net->priv_conns.data() + to * net->numLayers;
+  }
+}
+
+// Makes tables the network's arrays (the old ones go to tables) for a
+// network whose numLayers is already the tables' size.
+void InstallTables(TBasicNetwork* net, TTables* tables) {
+  net->priv_conns.swap(tables->conns);
+  net->priv_conns_index.swap(tables->rows);
+  net->layers.swap(tables->layers);
+  IndexRows(net);
+}
+
 TBasicConnections* NewEmptySet(TBasicNetwork* owner, int from, int to) {
   return new (std::nothrow) TEmptyConnections(owner, from, to);
 }
@@ -618,14 +653,8 @@ void TBasicNetwork::Allocate(int n_layers) {
   numLayers = n_layers;
   inLayer = 1;
   outLayer = n_layers - 1;
-  const bool have_conns = TryAssign<TBasicConnections*>(
-      &priv_conns, static_cast<std::size_t>(n_layers) * n_layers, nullptr);
-  VARNEL_ASSERT(have_conns, "priv_conns != NULL");
-  const bool have_index = TryAssign<TBasicConnections**>(&priv_conns_index, n_layers, nullptr);
-  VARNEL_ASSERT(have_index, "priv_conns_index != NULL");
-  const bool have_layers = TryAssign<TBasicLayer*>(&layers, n_layers, nullptr);
-  VARNEL_ASSERT(have_layers, "layers != NULL");
-  IndexRows();
+  TTables tables = NewTables(n_layers);
+  InstallTables(this, &tables);
   for (int to = 0; to < n_layers; ++to) {
     for (int from = 0; from < n_layers; ++from) {
       priv_conns[to * n_layers + from] = NewEmptySet(this, from, to);
@@ -780,16 +809,9 @@ void TBasicNetwork::InsertLayer(int LayerNum, TBasicLayer* layer) {
   VARNEL_ASSERT(LayerNum <= numLayers, "LayerNum<=numLayers");
   VARNEL_ASSERT(layer != nullptr, "layer != NULL");
   const int n = numLayers + 1;
-  std::vector<TBasicConnections*> conns;
-  std::vector<TBasicConnections**> rows;
-  std::vector<TBasicLayer*> grown;
-  const bool have_conns =
-      TryAssign<TBasicConnections*>(&conns, static_cast<std::size_t>(n) * n, nullptr);
-  VARNEL_ASSERT(have_conns, "priv_conns != NULL");
-  const bool have_index = TryAssign<TBasicConnections**>(&rows, n, nullptr);
-  VARNEL_ASSERT(have_index, "priv_conns_index != NULL");
-  const bool have_layers = TryAssign<TBasicLayer*>(&grown, n, nullptr);
-  VARNEL_ASSERT(have_layers, "layers != NULL");
+  TTables tables = NewTables(n);
+  std::vector<TBasicConnections*>& conns = tables.conns;
+  std::vector<TBasicLayer*>& grown = tables.layers;
 
   // The new layer's row and column start unconnected.
   for (int i = 0; i < n; ++i) {
@@ -818,10 +840,7 @@ void TBasicNetwork::InsertLayer(int LayerNum, TBasicLayer* layer) {
   if (outLayer >= LayerNum) ++outLayer;
 
   numLayers = n;
-  priv_conns.swap(conns);
-  priv_conns_index.swap(rows);
-  layers.swap(grown);
-  IndexRows();
+  InstallTables(this, &tables);
 }
 
 void TBasicNetwork::RemoveLayer(int LayerNum) {
@@ -830,16 +849,9 @@ void TBasicNetwork::RemoveLayer(int LayerNum) {
   VARNEL_ASSERT(LayerNum != inLayer, "LayerNum!=inLayer");
   VARNEL_ASSERT(LayerNum != outLayer, "LayerNum!=outLayer");
   const int n = numLayers - 1;
-  std::vector<TBasicConnections*> conns;
-  std::vector<TBasicConnections**> rows;
-  std::vector<TBasicLayer*> shrunk;
-  const bool have_conns =
-      TryAssign<TBasicConnections*>(&conns, static_cast<std::size_t>(n) * n, nullptr);
-  VARNEL_ASSERT(have_conns, "priv_conns != NULL");
-  const bool have_index = TryAssign<TBasicConnections**>(&rows, n, nullptr);
-  VARNEL_ASSERT(have_index, "priv_conns_index != NULL");
-  const bool have_layers = TryAssign<TBasicLayer*>(&shrunk, n, nullptr);
-  VARNEL_ASSERT(have_layers, "layers != NULL");
+  TTables tables = NewTables(n);
+  std::vector<TBasicConnections*>& conns = tables.conns;
+  std::vector<TBasicLayer*>& shrunk = tables.layers;
 
   for (int i = 0; i < numLayers; ++i) {
     priv_conns_index[i][LayerNum]->Destroy();
@@ -863,10 +875,7 @@ void TBasicNetwork::RemoveLayer(int LayerNum) {
   if (outLayer >= LayerNum) --outLayer;
 
   numLayers = n;
-  priv_conns.swap(conns);
-  priv_conns_index.swap(rows);
-  layers.swap(shrunk);
-  IndexRows();
+  InstallTables(this, &tables);
 }
 
 void TBasicNetwork::ReplaceConnections(int fromLayer, int toLayer, TBasicConnections* conns) {
@@ -907,12 +916,8 @@ void TBasicNetwork::CopyContents(const TBasicNetwork& x) {
   }
   const bool have_index = TryAssign<TBasicConnections**>(&priv_conns_index, numLayers, nullptr);
   VARNEL_ASSERT(have_index, "priv_conns_index != NULL");
-  IndexRows();
+  IndexRows(this);
   NewRegistry();
-}
-
-void TBasicNetwork::IndexRows() {
-  for (int to = 0; to < numLayers; ++to) priv_conns_index[to] = priv_conns.data() + to * numLayers;
 }
 
 void TBasicNetwork::NewRegistry() {

@@ -495,7 +495,6 @@ class TBasicNetwork {
   void CopyContents(const TBasicNetwork& x);
 
  private:
-  void IndexRows();    // points priv_conns_index at the rows of priv_conns
   void NewRegistry();  // a fresh registry of the standard functions
 };
 
