@@ -256,7 +256,14 @@ void CheckToken(char c) {
   ThrowParseError("special-character-unexpected", c == '\0' ? std::string() : std::string(1, c));
 }
 
-std::unique_ptr<TKQstructure> Parse(const char** cursor) {
+namespace {
+
+// Deeper nesting than any message of the system needs; the limit keeps a
+// hostile text from exhausting the stack.
+constexpr int kMaxNesting = 1000;
+
+std::unique_ptr<TKQstructure> ParseNested(const char** cursor, int depth) {
+  if (depth > kMaxNesting) ThrowParseError("nesting-too-deep", std::string());
   auto structure = std::make_unique<TKQstructure>();
   std::string token = NextToken(cursor, "():");
   if (token != "(") {
@@ -270,10 +277,14 @@ std::unique_ptr<TKQstructure> Parse(const char** cursor) {
   for (token = NextToken(cursor, "():"); token != ")"; token = NextToken(cursor, "():")) {
     if (token != ":") ThrowParseError("colon-or-close-expected", token);
     const std::string key = NextKey(cursor);
-    structure->SetValue(key.c_str(), Parse(cursor).release());
+    structure->SetValue(key.c_str(), ParseNested(cursor, depth + 1).release());
   }
   return structure;
 }
+
+}  // namespace
+
+std::unique_ptr<TKQstructure> Parse(const char** cursor) { return ParseNested(cursor, 0); }
 
 std::unique_ptr<TKQstructure> ParseAll(const char** cursor) {
   std::unique_ptr<TKQstructure> structure = Parse(cursor);

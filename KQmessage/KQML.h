@@ -96,6 +96,7 @@ std::string NextToken(const char** cursor, const char* specials);
 // or ":".
 void CheckToken(char c);
 // A new structure read from the text at *cursor; the cursor moves past it.
+// Nesting deeper than 1000 levels fails the parse.
 // A repeated key (in any letter case) replaces the earlier value.
 std::unique_ptr<TKQstructure> Parse(const char** cursor);
 // Parse, then requires that only separators follow.

@@ -2,8 +2,10 @@
 
 #include <cctype>
 #include <charconv>
+#include <cstddef>
 #include <fstream>
 #include <iostream>
+#include <string>
 #include <system_error>
 
 #include "KQmessage/StrCaseCmp.h"
@@ -58,8 +60,9 @@ std::size_t RealPrefix(const std::string& text) {
   return i;
 }
 
-// Reads the words of a parameter file into the run's settings. A word is a
-// run of characters without white space. Reading a separator or a number can
+// Reads the words of a parameter file from a stream that the caller owns into
+// settings of its own, which Read hands out. A word is a run of characters
+// without white space. Reading a separator or a number can
 // use up only the front of a word; the rest is then the next word, just as if
 // the file were read character by character.
 class TParameterReader {
@@ -93,6 +96,8 @@ class TParameterReader {
   bool ReadWord(std::size_t limit, std::string* word);
   bool ReadInteger(int* value);
   bool ReadReal(float* value);
+  template <typename Number>
+  bool ReadNumber(std::size_t (*prefix)(const std::string&), Number* value);
   bool ReadValueWord(std::string* word);
   bool CanAddClassEntry(std::size_t count);
   void CheckShortLists();
@@ -127,7 +132,8 @@ TRunSettings TParameterReader::Read(std::string* problem) {
   std::string word;
   while (NextWord(&word)) {
     if (word.size() > kKeyLimit) {
-      Problem("Word too long (more than 255 characters): " + Shown(word));
+      Problem("Word too long (more than " + std::to_string(kKeyLimit) +
+              " characters): " + Shown(word));
       continue;
     }
     for (const TKey& key : kKeys) {
@@ -151,7 +157,8 @@ void TParameterReader::ReadDestinationFile() {
 }
 
 // A second #DataClasses after class entries would leave the earlier classes
-// without their entries, so it is refused.
+// without their entries, so it is reported; its count still stands for the
+// checks.
 void TParameterReader::ReadDataClasses() {
   int classes = 0;
   if (!ReadSeparator() || !ReadInteger(&classes)) return;
@@ -264,17 +271,19 @@ bool TParameterReader::ReadWord(std::size_t limit, std::string* word) {
 }
 
 // Stores a number only when one could be read. A word that does not start
-// with a number is used up whole, so reading always moves on.
-bool TParameterReader::ReadInteger(int* value) {
+// with a number is used up whole, so reading always moves on. The conversion
+// ignores the locale: the decimal point is always ".".
+template <typename Number>
+bool TParameterReader::ReadNumber(std::size_t (*prefix)(const std::string&), Number* value) {
   std::string word;
   if (!ReadValueWord(&word)) return false;
-  const std::size_t length = IntegerPrefix(word);
+  const std::size_t length = prefix(word);
   if (length == 0) {
     Problem(std::string(key_) + ": not a number: " + Shown(word));
     return false;
   }
   const char* first = word.c_str() + (word[0] == '+' ? 1 : 0);
-  int number = 0;
+  Number number{};
   const std::from_chars_result result = std::from_chars(first, word.c_str() + length, number);
   if (result.ec != std::errc()) {
     Problem(std::string(key_) + ": number out of range: " + Shown(word.substr(0, length)));
@@ -285,27 +294,10 @@ bool TParameterReader::ReadInteger(int* value) {
   return true;
 }
 
-// As ReadInteger, for a real read as a 32-bit float; the conversion ignores
-// the locale, so a decimal point is always ".".
-bool TParameterReader::ReadReal(float* value) {
-  std::string word;
-  if (!ReadValueWord(&word)) return false;
-  const std::size_t length = RealPrefix(word);
-  if (length == 0) {
-    Problem(std::string(key_) + ": not a number: " + Shown(word));
-    return false;
-  }
-  const char* first = word.c_str() + (word[0] == '+' ? 1 : 0);
-  float number = 0.0f;
-  const std::from_chars_result result = std::from_chars(first, word.c_str() + length, number);
-  if (result.ec != std::errc()) {
-    Problem(std::string(key_) + ": number out of range: " + Shown(word.substr(0, length)));
-    return false;
-  }
-  *value = number;
-  pending_ = word.substr(length);
-  return true;
-}
+bool TParameterReader::ReadInteger(int* value) { return ReadNumber(IntegerPrefix, value); }
+
+// Reals are read as 32-bit floats.
+bool TParameterReader::ReadReal(float* value) { return ReadNumber(RealPrefix, value); }
 
 bool TParameterReader::ReadValueWord(std::string* word) {
   if (NextWord(word)) return true;

@@ -293,6 +293,22 @@ TEST(KQMLTest, MalformedTextsFailWithAParseError) {
   }
 }
 
+TEST(KQMLTest, NestingIsLimitedSoDeepTextsCannotExhaustTheStack) {
+  std::string text;
+  for (int i = 0; i < 100000; ++i) text += "(m :k ";
+  EXPECT_EQ(ErrorText([&] {
+              const char* cursor = text.c_str();
+              Parse(&cursor);
+            }),
+            "(error :type parse-error :reason nesting-too-deep)");
+
+  std::string deep;
+  for (int i = 0; i < 1000; ++i) deep += "(m :k ";
+  deep += "v" + std::string(1000, ')');
+  const char* cursor = deep.c_str();
+  EXPECT_EQ(ParseAll(&cursor)->GetValue("k")->GetValue("k")->GetWord(), std::string("m"));
+}
+
 TEST(KQMLTest, JoinArgumentsEndsEveryArgumentWithABlank) {
   const char* none[] = {"prog"};
   EXPECT_EQ(JoinArguments(1, none), "");
