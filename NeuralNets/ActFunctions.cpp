@@ -1,6 +1,7 @@
 #include "NeuralNets/ActFunctions.h"
 
 #include <cmath>
+#include <cstddef>
 #include <utility>
 
 #include "KQmessage/Assert.h"
@@ -129,7 +130,7 @@ int TFnRegistry::IndexOfFunction(ActFn fn) const {
 
 void TFnRegistry::Add(ActFn fn, const char* name) {
   if (count == capacity) {
-    auto grown = std::make_unique<TFnEntry[]>(2 * capacity);
+    auto grown = std::make_unique<TFnEntry[]>(2 * static_cast<std::size_t>(capacity));
     for (int i = 0; i < capacity; ++i) grown[i] = std::move(entries[i]);
     entries = std::move(grown);
     capacity *= 2;

@@ -126,8 +126,9 @@ TTables NewTables(int n) {
 
 // Points the network's row pointers at the rows of its set table.
 void IndexRows(TBasicNetwork* net) {
-  for (int to = 0; to < net->numLayers; ++to) {
-    net->priv_conns_index[to] = net->priv_conns.data() + to * net->numLayers;
+  TBasicConnections** row = net->priv_conns.data();
+  for (int to = 0; to < net->numLayers; ++to, row += net->numLayers) {
+    net->priv_conns_index[to] = row;
   }
 }
 
