@@ -1,5 +1,7 @@
 #include "NeuralNets/TTrainModule.h"
 
+#include <vector>
+
 #include "DataObject/Data.h"
 #include "KQmessage/Assert.h"
 #include "KQmessage/KQML.h"
@@ -177,11 +179,12 @@ void TTrainModule::ClearDeltas() {
 
 void TTrainModule::CalcOutputErrors(const double* input, const double* expected, TErrorObj* err) {
   const int outputs = network->layers[network->outLayer]->numNeurons;
-  recalled_.resize(outputs);
-  network->Recall(input, recalled_.data());
-  if (err != nullptr) err->AddPattern(expected, recalled_.data());
+  std::vector<double>& recalled = rows_.recalled;
+  recalled.resize(outputs);  // allocates only when the output layer grew
+  network->Recall(input, recalled.data());
+  if (err != nullptr) err->AddPattern(expected, recalled.data());
   double* errors = gradient->layers[gradient->outLayer]->outputs.data();
-  for (int k = 0; k < outputs; ++k) errors[k] = recalled_[k] - expected[k];
+  for (int k = 0; k < outputs; ++k) errors[k] = recalled[k] - expected[k];
 }
 
 void TTrainModule::AddPenaltyGradient(const TKQstructure* penalty, int num, int den,

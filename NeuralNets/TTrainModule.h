@@ -2,7 +2,6 @@
 #define NEURALNETS_TTRAINMODULE_H_
 
 #include <memory>
-#include <vector>
 
 #include "NeuralNets/TBasicNetwork.h"
 #include "NeuralNets/TPatternBuffers.h"
@@ -46,7 +45,8 @@ class TTrainModule {
   virtual void UpdateWeights(TKQstructure* params);
   // One pass over every row of data's capacity, read through its cursor;
   // returns the epoch's error. Throws TException "Data columns do not match
-  // network" when the columns read differ from the network's layer sizes.
+  // network" when a row read holds fewer inputs or outputs than the network
+  // has; columns beyond the network's are ignored.
   virtual double TrainEpoch(Data* data, TKQstructure* params);
   // Adds one pattern's gradient to `gradient` (and the pattern to err when
   // err is given).
@@ -97,8 +97,7 @@ class TTrainModule {
   // network.
   void WalkConnectedSets(TIterateObj2* visitor);
 
-  TPatternBuffers rows_;          // sized once per epoch, reused for every pattern
-  std::vector<double> recalled_;  // the network's outputs of one pattern
+  TPatternBuffers rows_;  // sized once per epoch, reused for every pattern
 };
 
 // The back-propagation rule: LEARNINGRATE and MOMENTUM (both 0.0 when absent)
