@@ -81,7 +81,11 @@ void ReadTables(FileTools& tools, std::istream& in, const char* rowsBlock, const
   second.inputs = second.labels ? 0 : shape.generated;
   second.outputs = shape.errors;
 
-  for (int r = 0; r < count; ++r) {
+  // Rows without columns or labels hold nothing to read, however many the
+  // header claims.
+  const bool rowsHoldData = first.inputs > 0 || first.outputs > 0 || first.labels ||
+                            second.inputs > 0 || second.outputs > 0 || second.labels;
+  for (int r = 0; rowsHoldData && r < count; ++r) {
     ReadNumbers(tools, in, rowsBlock, first.inputs, &first.inputValues);
     if (first.labels) first.rowLabels.push_back(*tools.ReadLabels(in));
     ReadNumbers(tools, in, rowsBlock, first.outputs, &first.outputValues);

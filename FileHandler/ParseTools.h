@@ -2,7 +2,6 @@
 #define FILEHANDLER_PARSETOOLS_H_
 
 #include <fstream>
-#include <iosfwd>
 #include <memory>
 #include <string>
 

@@ -139,6 +139,7 @@ TEST_F(FilerTest, HeaderOrderAndEveryReaderMessage) {
       // A header that claims far more rows than the file holds fails on the
       // missing rows instead of setting the memory for them aside.
       {Header("[Rows = 2000000000][Inputs = 1000]") + rows, "Token (number) expected"},
+      {Header("[Rows = 2000000000]") + "[~Data]\n[~DataSet]\n", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(ReadError(c.text), c.message) << c.text;
 }
