@@ -396,6 +396,8 @@ TIterateObj2::TIterateObj2(TBasicNetwork* net1, TBasicNetwork* net2, int from_la
 
 bool TIterateObj2::VisitRow(int /*n*/) { return false; }
 
+bool TIterateObj2::VisitMatrix(int /*rows*/, int /*cols*/) { return false; }
+
 void TIterateObj2::Bind(TBasicNetwork* net1, TBasicNetwork* net2, int from_layer, int to_layer) {
   fromLayerNum = from_layer;
   toLayerNum = to_layer;
@@ -421,6 +423,8 @@ TIterateObj3::TIterateObj3(TBasicNetwork* net1, TBasicNetwork* net2, TBasicNetwo
 }
 
 bool TIterateObj3::VisitRow(int /*n*/) { return false; }
+
+bool TIterateObj3::VisitMatrix(int /*rows*/, int /*cols*/) { return false; }
 
 void TIterateObj3::Bind(TBasicNetwork* net1, TBasicNetwork* net2, TBasicNetwork* net3,
                         int from_layer, int to_layer) {

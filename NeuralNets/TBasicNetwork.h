@@ -208,6 +208,15 @@ class TIterateObj2 {
   // ascending source order, exactly the arithmetic of Visit. The base returns
   // false and the walk then visits weight by weight.
   virtual bool VisitRow(int n);
+  // Fast path for a whole matrix whose weights are all selected and stored,
+  // in both sets, as one block of rows * cols weights, row after row: the
+  // walk sets toNode, fromNode := 0, weight1/weight2 to the blocks' first
+  // weights and trainable true, then calls VisitMatrix(rows, cols). A
+  // visitor that returns true has given every weight exactly the arithmetic
+  // of Visit; it may work on several rows at once where that changes the
+  // order of no single sum. The base returns false and the walk then goes
+  // row by row.
+  virtual bool VisitMatrix(int rows, int cols);
 
   // REQUIRES: both sets are of one kind
   // ("conn1 -> GetConnectionsNType() == conn2 -> GetConnectionsNType()").
@@ -240,7 +249,9 @@ class TIterateObj3 {
                int to_layer, int from_node, int to_node);
   virtual ~TIterateObj3() = default;
   virtual void Visit() {}
-  virtual bool VisitRow(int n);  // as TIterateObj2::VisitRow, with weight3
+  // As TIterateObj2::VisitRow and VisitMatrix, with weight3.
+  virtual bool VisitRow(int n);
+  virtual bool VisitMatrix(int rows, int cols);
 
   void Bind(TBasicNetwork* net1, TBasicNetwork* net2, TBasicNetwork* net3, int from_layer,
             int to_layer);

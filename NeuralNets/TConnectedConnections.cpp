@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <typeinfo>
 
 #include "KQmessage/Assert.h"
 
@@ -100,9 +101,17 @@ void TConnectedConnections::InsertToNeuron(int node, double low, double high, bo
   DrawRow(index_weights[node], layout.Cols(), low, high);
 }
 
+double* TConnectedConnections::PeerBlock(TBasicConnections* peer, const TMatrixLayout& shape) {
+  // Only a set of this very class is known to keep its weights in one block.
+  if (typeid(*peer) != typeid(TConnectedConnections)) return nullptr;
+  auto* same = static_cast<TConnectedConnections*>(peer);
+  if (same->layout.Rows() != shape.Rows() || same->layout.Cols() != shape.Cols()) return nullptr;
+  return same->array_weights.data();
+}
+
 TMatrixWalker<TSelectEveryWeight> TConnectedConnections::Walker() {
-  return TMatrixWalker<TSelectEveryWeight>(this, layout, index_weights.data(),
-                                           TSelectEveryWeight());
+  return TMatrixWalker<TSelectEveryWeight>(this, layout, index_weights.data(), TSelectEveryWeight(),
+                                           &PeerBlock);
 }
 
 void TConnectedConnections::Reshape(const TMatrixEdit& edit) {

@@ -67,6 +67,8 @@ class TConnectedConnections : public TBasicConnections {
   TConnectedConnections(TBasicNetwork* owner, int from_layer, int to_layer,
                         const TMatrixLayout& shape);
 
+  // The block of peer when it is a set of this class and of shape.
+  static double* PeerBlock(TBasicConnections* peer, const TMatrixLayout& shape);
   TMatrixWalker<TSelectEveryWeight> Walker();
   // Applies edit to the weights; opened places hold 0.0 until drawn.
   void Reshape(const TMatrixEdit& edit);

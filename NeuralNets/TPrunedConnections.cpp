@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <typeinfo>
 
 #include "KQmessage/Assert.h"
 
@@ -132,9 +133,18 @@ void TPrunedConnections::InsertToNeuron(int node, double low, double high, bool 
   if (attached) DrawRow(index_weights[node], layout.Cols(), low, high);
 }
 
+double* TPrunedConnections::PeerBlock(TBasicConnections* peer, const TMatrixLayout& shape) {
+  // Only a set of this very class is known to keep its weights in one block.
+  if (typeid(*peer) != typeid(TPrunedConnections)) return nullptr;
+  auto* same = static_cast<TPrunedConnections*>(peer);
+  if (same->layout.Rows() != shape.Rows() || same->layout.Cols() != shape.Cols()) return nullptr;
+  return same->array_weights.data();
+}
+
 TMatrixWalker<TSelectByFlags> TPrunedConnections::Walker(int mask) {
-  return TMatrixWalker<TSelectByFlags>(this, layout, index_weights.data(),
-                                       TSelectByFlags(index_masks.data(), layout.Cols(), mask));
+  return TMatrixWalker<TSelectByFlags>(
+      this, layout, index_weights.data(),
+      TSelectByFlags(index_masks.data(), layout.Rows(), layout.Cols(), mask), &PeerBlock);
 }
 
 void TPrunedConnections::Reshape(const TMatrixEdit& edit, unsigned char opened_flags) {

@@ -76,6 +76,8 @@ class TPrunedConnections : public TBasicConnections {
   TPrunedConnections(TBasicNetwork* owner, int from_layer, int to_layer,
                      const TMatrixLayout& shape);
 
+  // The block of peer when it is a set of this class and of shape.
+  static double* PeerBlock(TBasicConnections* peer, const TMatrixLayout& shape);
   TMatrixWalker<TSelectByFlags> Walker(int mask);
   // Applies edit to weights and flags alike; opened places hold 0.0 and
   // opened_flags.

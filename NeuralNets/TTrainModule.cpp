@@ -50,6 +50,17 @@ std::unique_ptr<TErrorObj> NewErrorObj(bool crossEntropy, int outputs) {
 
 }  // namespace
 
+double TRealParameterCache::Read(const TKQstructure* params, const char* key, double fallback) {
+  const TKQstructure* entry = params->FindValue(key);
+  if (entry == nullptr) return fallback;
+  if (converted && entry->word == text) return value;
+  const double read = TKQstructure::ReadReal(entry->GetWord());  // throws before anything changes
+  text = entry->word;
+  value = read;
+  converted = true;
+  return value;
+}
+
 TTrainModule::TTrainModule(TBasicNetwork* net) : network(net) {
   VARNEL_ASSERT(net != nullptr, "net != nil");
   gradient = ClearedCopy(*network);
@@ -280,8 +291,8 @@ void TTrainModule::WalkConnectedSets(TIterateObj2* visitor) {
 // ---------------------------------------------------------------------------
 
 void TBackpropModule::UpdateWeights(TKQstructure* params) {
-  const double learningRate = ReadRealParameter(params, "LEARNINGRATE", 0.0);
-  const double momentum = ReadRealParameter(params, "MOMENTUM", 0.0);
+  const double learningRate = learningRateParameter.Read(params, "LEARNINGRATE", 0.0);
+  const double momentum = momentumParameter.Read(params, "MOMENTUM", 0.0);
   ApplyUpdate(learningRate, momentum);
 }
 
@@ -294,16 +305,63 @@ void TIterateObj2ErrorsAndDeltas::Visit() {
   *weight2 += fromOutputs1[fromNode] * d;
 }
 
-bool TIterateObj2ErrorsAndDeltas::VisitRow(int n) {
-  // The source and destination layers differ, so d stays fixed over the row.
-  const double d = toOutputs2[toNode];
-  double* const fromErrors = fromOutputs2;
-  const double* const fromValues = fromOutputs1;
-  const double* const w = weight1;
-  double* const g = weight2;
+namespace {
+
+// The arithmetic of TIterateObj2ErrorsAndDeltas::Visit for the n weights of
+// one row with delta d: e[i] += w[i] * d; g[i] += x[i] * d.
+void CarryRowBack(const double* __restrict w, double* __restrict g, const double* __restrict x,
+                  double d, double* __restrict e, int n) {
   for (int i = 0; i < n; ++i) {
-    fromErrors[i] += w[i] * d;
-    g[i] += fromValues[i] * d;
+    e[i] += w[i] * d;
+    g[i] += x[i] * d;
+  }
+}
+
+// The same for four consecutive rows of a block, in one pass: every e[i]
+// still receives row r's term before row r + 1's.
+void CarryFourRowsBack(const double* __restrict w, double* __restrict g, const double* __restrict x,
+                       const double* __restrict d, double* __restrict e, int n) {
+  const double* __restrict w0 = w;
+  const double* __restrict w1 = w + n;
+  const double* __restrict w2 = w + 2 * n;
+  const double* __restrict w3 = w + 3 * n;
+  double* __restrict g0 = g;
+  double* __restrict g1 = g + n;
+  double* __restrict g2 = g + 2 * n;
+  double* __restrict g3 = g + 3 * n;
+  const double d0 = d[0];
+  const double d1 = d[1];
+  const double d2 = d[2];
+  const double d3 = d[3];
+  for (int i = 0; i < n; ++i) {
+    e[i] = (((e[i] + w0[i] * d0) + w1[i] * d1) + w2[i] * d2) + w3[i] * d3;
+    const double xi = x[i];
+    g0[i] += xi * d0;
+    g1[i] += xi * d1;
+    g2[i] += xi * d2;
+    g3[i] += xi * d3;
+  }
+}
+
+}  // namespace
+
+bool TIterateObj2ErrorsAndDeltas::VisitRow(int n) {
+  if (fromOutputs2 == toOutputs2 || fromOutputs1 == fromOutputs2) return false;
+  CarryRowBack(weight1, weight2, fromOutputs1, toOutputs2[toNode], fromOutputs2, n);
+  return true;
+}
+
+bool TIterateObj2ErrorsAndDeltas::VisitMatrix(int rows, int cols) {
+  if (fromOutputs2 == toOutputs2 || fromOutputs1 == fromOutputs2) return false;
+  const double* d = toOutputs2 + toNode;
+  int r = 0;
+  for (; r + 4 <= rows; r += 4) {
+    const int at = r * cols;
+    CarryFourRowsBack(weight1 + at, weight2 + at, fromOutputs1, d + r, fromOutputs2, cols);
+  }
+  for (; r < rows; ++r) {
+    const int at = r * cols;
+    CarryRowBack(weight1 + at, weight2 + at, fromOutputs1, d[r], fromOutputs2, cols);
   }
   return true;
 }
@@ -316,6 +374,9 @@ bool TIterateObj2Update::VisitRow(int n) {
   for (int i = 0; i < n; ++i) w[i] -= learningRate * g[i];
   return true;
 }
+
+// The block is the rows one after another, so it is one long row.
+bool TIterateObj2Update::VisitMatrix(int rows, int cols) { return VisitRow(rows * cols); }
 
 void TIterateObj3UpdateMomentum::Visit() {
   const double change = -learningRate * *weight2 + momentum * *weight3;
@@ -335,6 +396,8 @@ bool TIterateObj3UpdateMomentum::VisitRow(int n) {
   }
   return true;
 }
+
+bool TIterateObj3UpdateMomentum::VisitMatrix(int rows, int cols) { return VisitRow(rows * cols); }
 
 namespace {
 
@@ -359,11 +422,17 @@ bool TIterateObj2CalcPenaltyTerm::VisitRow(int n) {
   return true;
 }
 
+bool TIterateObj2CalcPenaltyTerm::VisitMatrix(int rows, int cols) { return VisitRow(rows * cols); }
+
 void TIterateObjLWFCalcPenaltyTerm::Visit() { *weight2 += Sign(*weight1) * f * r; }
 
 bool TIterateObjLWFCalcPenaltyTerm::VisitRow(int n) {
   for (int i = 0; i < n; ++i) weight2[i] += Sign(weight1[i]) * f * r;
   return true;
+}
+
+bool TIterateObjLWFCalcPenaltyTerm::VisitMatrix(int rows, int cols) {
+  return VisitRow(rows * cols);
 }
 
 }  // namespace varnel

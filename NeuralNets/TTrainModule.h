@@ -2,6 +2,7 @@
 #define NEURALNETS_TTRAINMODULE_H_
 
 #include <memory>
+#include <string>
 
 #include "NeuralNets/TBasicNetwork.h"
 #include "NeuralNets/TPatternBuffers.h"
@@ -11,6 +12,21 @@ namespace varnel {
 class Data;
 class TErrorObj;
 class TKQstructure;
+
+// Reads one real parameter as ReadRealParameter does (the fallback when the
+// key is absent, TKQstructure::ReadReal of its text otherwise) but converts
+// the text only when it differs from the text converted last time, so that
+// an online epoch does not parse the same text for every pattern. The value
+// returned is the one that converting the text would give.
+class TRealParameterCache {
+ public:
+  double Read(const TKQstructure* params, const char* key, double fallback);
+
+ private:
+  std::string text;  // the text that value was converted from
+  double value = 0.0;
+  bool converted = false;
+};
 
 // Trains one network in place on a Data table by back-propagation, driven by
 // a parameter structure (keys in any letter case):
@@ -76,6 +92,11 @@ class TTrainModule {
   std::unique_ptr<TBasicNetwork> last_change;  // last change of every weight
   std::unique_ptr<TBasicNetwork> gradient;     // gradients and neuron errors
 
+ protected:
+  // The update rule's parameters, read at every update.
+  TRealParameterCache learningRateParameter;
+  TRealParameterCache momentumParameter;
+
  private:
   // The keys that an epoch reads before its first pattern.
   struct TEpochSettings {
@@ -112,14 +133,19 @@ class TBackpropModule : public TTrainModule {
 // ---------------------------------------------------------------------------
 // Training visitors, walked over (network, gradient[, last_change]). Each
 // VisitRow gives a whole row exactly the arithmetic of Visit, weight by
-// weight in ascending source order.
+// weight in ascending source order, and each VisitMatrix a whole matrix.
 
 // Carries the destination neuron's delta back to the source neuron's error
-// through the weight and adds the weight's gradient.
+// through the weight and adds the weight's gradient. The row and matrix
+// visits hold the destination delta fixed over a row and carry several rows
+// back at once, so they decline (return false) when the source errors are
+// the destination errors or the two networks' source layers are one: then
+// the weight-by-weight visits give the order that matters.
 class TIterateObj2ErrorsAndDeltas final : public TIterateObj2 {
  public:
   void Visit() override;
   bool VisitRow(int n) override;
+  bool VisitMatrix(int rows, int cols) override;
 };
 
 // Plain gradient step: w1 -= learningRate * w2.
@@ -128,6 +154,7 @@ class TIterateObj2Update final : public TIterateObj2 {
   explicit TIterateObj2Update(double rate) : learningRate(rate) {}
   void Visit() override;
   bool VisitRow(int n) override;
+  bool VisitMatrix(int rows, int cols) override;
 
   double learningRate;
 };
@@ -138,6 +165,7 @@ class TIterateObj3UpdateMomentum final : public TIterateObj3 {
   TIterateObj3UpdateMomentum(double rate, double share) : learningRate(rate), momentum(share) {}
   void Visit() override;
   bool VisitRow(int n) override;
+  bool VisitMatrix(int rows, int cols) override;
 
   double learningRate;
   double momentum;
@@ -150,6 +178,7 @@ class TIterateObj2CalcPenaltyTerm final : public TIterateObj2 {
   TIterateObj2CalcPenaltyTerm(double c1, double c2, double b) : k1(c1), k2(c2), beta(b) {}
   void Visit() override;
   bool VisitRow(int n) override;
+  bool VisitMatrix(int rows, int cols) override;
 
   double k1;
   double k2;
@@ -162,6 +191,7 @@ class TIterateObjLWFCalcPenaltyTerm final : public TIterateObj2 {
   TIterateObjLWFCalcPenaltyTerm(double forgetting, double ratio) : f(forgetting), r(ratio) {}
   void Visit() override;
   bool VisitRow(int n) override;
+  bool VisitMatrix(int rows, int cols) override;
 
   double f;
   double r;

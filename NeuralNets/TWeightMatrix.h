@@ -7,7 +7,9 @@
 // plus one pointer per row into the block. The sets own the vectors; the
 // helpers here only shape, edit and walk them.
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <new>
 #include <vector>
 
@@ -138,48 +140,141 @@ inline void DrawRow(double* row, int n, double low, double high) {
   for (int c = 0; c < n; ++c) row[c] = InsertedWeight(low, high);
 }
 
+// Whether the matrix sets take their fast paths: whole matrices and rows
+// handed to the training visitors, forward sums of several rows at once and
+// block-wide clears. Always on in a run; tests switch it off to compare the
+// fast paths with the weight-by-weight route, which must give the same bits.
+class TMatrixFastPaths {
+ public:
+  static bool Enabled() { return enabled; }
+  static void SetEnabled(bool on) { enabled = on; }
+
+ private:
+  static inline bool enabled = true;
+};
+
 // Selection of the fully connected set: every weight, always trainable.
 struct TSelectEveryWeight {
   bool Selected(int /*to*/, int /*from*/) const { return true; }
   bool Trainable(int /*to*/, int /*from*/) const { return true; }
   bool RowComplete(int /*to*/) const { return true; }
+  bool AllSelected() const { return true; }
+  bool AllComplete() const { return true; }
+  bool AllTrainable() const { return true; }
 };
+
+// True when every one of the n flags bytes holds all of bits. The bytes are
+// combined without an early exit, which lets the compiler scan them a vector
+// at a time.
+inline bool AllFlagsHold(const unsigned char* flags, int n, unsigned char bits) {
+  unsigned char common = bits;
+  for (int i = 0; i < n; ++i) common &= flags[i];
+  return common == bits;
+}
 
 // Selection by flags: a weight is selected when its flags hold every bit of
 // sel (FMaskExists for the mask FMaskExists, FMaskAll for any other mask);
 // its trainable state is its FMaskTrainable bit.
 class TSelectByFlags {
  public:
-  TSelectByFlags(unsigned char* const* mask_rows, int cols, int mask)
-      : rows(mask_rows), numCols(cols), sel(mask == FMaskExists ? FMaskExists : FMaskAll) {}
+  // REQUIRES: mask_rows point into one block of rows * cols bytes, row after
+  // row.
+  TSelectByFlags(unsigned char* const* mask_rows, int rows, int cols, int mask)
+      : maskRows(mask_rows),
+        numRows(rows),
+        numCols(cols),
+        sel(mask == FMaskExists ? FMaskExists : FMaskAll) {}
 
-  bool Selected(int to, int from) const { return (rows[to][from] & sel) == sel; }
-  bool Trainable(int to, int from) const { return (rows[to][from] & FMaskTrainable) != 0; }
+  bool Selected(int to, int from) const { return (maskRows[to][from] & sel) == sel; }
+  bool Trainable(int to, int from) const { return (maskRows[to][from] & FMaskTrainable) != 0; }
 
   // Every weight of the row is selected and trainable, so one row visit with
   // trainable true stands for the weight-by-weight visits.
-  bool RowComplete(int to) const {
-    const unsigned char* row = rows[to];
-    for (int c = 0; c < numCols; ++c) {
-      if ((row[c] & FMaskAll) != FMaskAll) return false;
-    }
-    return true;
-  }
+  bool RowComplete(int to) const { return AllFlagsHold(maskRows[to], numCols, FMaskAll); }
+  // The same for the whole matrix, and the weaker tests of the forward sum
+  // (every weight selected) and of a clear (every weight trainable).
+  bool AllComplete() const { return AllHold(FMaskAll); }
+  bool AllSelected() const { return AllHold(static_cast<unsigned char>(sel)); }
+  bool AllTrainable() const { return AllHold(FMaskTrainable); }
 
  private:
-  unsigned char* const* rows;
+  bool AllHold(unsigned char bits) const {
+    return numRows == 0 || AllFlagsHold(maskRows[0], numRows * numCols, bits);
+  }
+
+  unsigned char* const* maskRows;
+  int numRows;
   int numCols;
   int sel;
 };
+
+// The weight block of the set at the same layer pair of another network when
+// it is stored like the walked set's (one contiguous block of shape's rows
+// and columns), or null, in which case the walk reaches it row by row.
+using TPeerBlock = double* (*)(TBasicConnections* peer, const TMatrixLayout& shape);
+
+// The forward sums of a matrix: net[r] += the sum of rows[r][c] * x[c] over
+// c ascending, each sum added in its own order (sum := w * x + sum). Four
+// rows are summed side by side so that four independent additions are in
+// flight; that changes no sum.
+namespace matrix_kernels {
+
+inline double RowSum(const double* __restrict row, const double* __restrict x, int n) {
+  double sum = 0.0;
+  for (int c = 0; c < n; ++c) sum = row[c] * x[c] + sum;
+  return sum;
+}
+
+inline void FourRowSums(const double* __restrict r0, const double* __restrict r1,
+                        const double* __restrict r2, const double* __restrict r3,
+                        const double* __restrict x, int n, double* __restrict sums) {
+  double s0 = 0.0;
+  double s1 = 0.0;
+  double s2 = 0.0;
+  double s3 = 0.0;
+  for (int c = 0; c < n; ++c) {
+    const double xc = x[c];
+    s0 = r0[c] * xc + s0;
+    s1 = r1[c] * xc + s1;
+    s2 = r2[c] * xc + s2;
+    s3 = r3[c] * xc + s3;
+  }
+  sums[0] = s0;
+  sums[1] = s1;
+  sums[2] = s2;
+  sums[3] = s3;
+}
+
+// REQUIRES: net does not overlap x or the rows.
+inline void AddRowSums(const double* const* rows, int numRows, int numCols, const double* x,
+                       double* net) {
+  int r = 0;
+  for (; r + 4 <= numRows; r += 4) {
+    double sums[4];
+    FourRowSums(rows[r], rows[r + 1], rows[r + 2], rows[r + 3], x, numCols, sums);
+    for (int k = 0; k < 4; ++k) net[r + k] += sums[k];
+  }
+  for (; r < numRows; ++r) net[r] += RowSum(rows[r], x, numCols);
+}
+
+}  // namespace matrix_kernels
+
+// True when the n values at a and the m values at b share no place.
+inline bool Disjoint(const double* a, int n, const double* b, int m) {
+  const std::less<const double*> before;
+  return !before(b, a + n) || !before(a, b + m);
+}
 
 // The walks, forward sum and randomisation of one matrix set under one
 // selection. Built for a single operation; owns nothing.
 template <typename Select>
 class TMatrixWalker {
  public:
+  // REQUIRES: weight_rows point into one block of shape's size, row after
+  // row; peer_block finds the same storage in the other networks' sets.
   TMatrixWalker(TBasicConnections* walked, const TMatrixLayout& shape, double* const* weight_rows,
-                const Select& selection)
-      : set(walked), layout(shape), rows(weight_rows), select(selection) {}
+                const Select& selection, TPeerBlock peer_block)
+      : set(walked), layout(shape), rows(weight_rows), select(selection), peerBlock(peer_block) {}
 
   void ToNode(TIterateObj* obj, int to) const {
     BindOne(obj);
@@ -210,7 +305,8 @@ class TMatrixWalker {
     obj->Bind(set->network, net2, set->fromLayer, set->toLayer);
     VARNEL_ASSERT(HasShape(obj->fromLayer2, obj->toLayer2), "SameShape(conn1, conn2)");
     if (layout.Size() == 0) return;
-    bool tryRows = true;
+    if (TMatrixFastPaths::Enabled() && VisitMatrix(obj)) return;
+    bool tryRows = TMatrixFastPaths::Enabled();
     for (int to = 0; to < layout.Rows(); ++to) {
       double* row1 = rows[to];
       double* row2 = obj->conn2->GetWeight(0, to);
@@ -242,7 +338,8 @@ class TMatrixWalker {
     VARNEL_ASSERT(HasShape(obj->fromLayer2, obj->toLayer2), "SameShape(conn1, conn2)");
     VARNEL_ASSERT(HasShape(obj->fromLayer3, obj->toLayer3), "SameShape(conn1, conn3)");
     if (layout.Size() == 0) return;
-    bool tryRows = true;
+    if (TMatrixFastPaths::Enabled() && VisitMatrix(obj)) return;
+    bool tryRows = TMatrixFastPaths::Enabled();
     for (int to = 0; to < layout.Rows(); ++to) {
       double* row1 = rows[to];
       double* row2 = obj->conn2->GetWeight(0, to);
@@ -274,6 +371,12 @@ class TMatrixWalker {
   // summed in ascending source order.
   void Aggregate(double* net) const {
     const double* outputs = set->network->layers[set->fromLayer]->outputs.data();
+    if (TMatrixFastPaths::Enabled() && select.AllSelected() &&
+        Disjoint(net, layout.Rows(), outputs, layout.Cols()) &&
+        Disjoint(net, layout.Rows(), rows[0], layout.Size())) {
+      matrix_kernels::AddRowSums(rows, layout.Rows(), layout.Cols(), outputs, net);
+      return;
+    }
     for (int to = 0; to < layout.Rows(); ++to) {
       const double* row = rows[to];
       double sum = 0.0;
@@ -286,6 +389,20 @@ class TMatrixWalker {
 
   // Every trainable weight := RandomWeight(low, high), in block order.
   void Randomize(double low, double high) const {
+    if (layout.Size() == 0) return;
+    if (TMatrixFastPaths::Enabled() && low == high) {
+      // RandomWeight(low, low) is low and draws nothing.
+      if (select.AllTrainable()) {
+        std::fill_n(rows[0], layout.Size(), low);
+        return;
+      }
+      for (int to = 0; to < layout.Rows(); ++to) {
+        for (int from = 0; from < layout.Cols(); ++from) {
+          if (select.Trainable(to, from)) rows[to][from] = low;
+        }
+      }
+      return;
+    }
     for (int to = 0; to < layout.Rows(); ++to) {
       double* row = rows[to];
       for (int from = 0; from < layout.Cols(); ++from) {
@@ -307,6 +424,35 @@ class TMatrixWalker {
     obj->Visit();
   }
 
+  // Hands the whole matrix to the visitor when every weight is selected and
+  // trainable and the other sets keep theirs in one block as well; false
+  // when the walk has to go on row by row.
+  bool VisitMatrix(TIterateObj2* obj) const {
+    if (!select.AllComplete()) return false;
+    double* block2 = peerBlock(obj->conn2, layout);
+    if (block2 == nullptr) return false;
+    obj->toNode = 0;
+    obj->fromNode = 0;
+    obj->weight1 = rows[0];
+    obj->weight2 = block2;
+    obj->trainable = true;
+    return obj->VisitMatrix(layout.Rows(), layout.Cols());
+  }
+
+  bool VisitMatrix(TIterateObj3* obj) const {
+    if (!select.AllComplete()) return false;
+    double* block2 = peerBlock(obj->conn2, layout);
+    double* block3 = peerBlock(obj->conn3, layout);
+    if (block2 == nullptr || block3 == nullptr) return false;
+    obj->toNode = 0;
+    obj->fromNode = 0;
+    obj->weight1 = rows[0];
+    obj->weight2 = block2;
+    obj->weight3 = block3;
+    obj->trainable = true;
+    return obj->VisitMatrix(layout.Rows(), layout.Cols());
+  }
+
   // A parallel set is read at this set's places, so its layers must have
   // this set's shape.
   bool HasShape(const TBasicLayer* from, const TBasicLayer* to) const {
@@ -317,6 +463,7 @@ class TMatrixWalker {
   TMatrixLayout layout;
   double* const* rows;
   Select select;
+  TPeerBlock peerBlock;
 };
 
 }  // namespace varnel

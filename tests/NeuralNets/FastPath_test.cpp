@@ -1,0 +1,207 @@
+// The matrix sets' fast paths (whole matrices and rows handed to the training
+// visitors, forward sums of several rows at once, block-wide clears) must
+// leave every bit as the weight-by-weight route leaves it. Each case trains
+// one network twice from the same start, once with the fast paths and once
+// without, and compares every weight, flag-selected or not, and the errors.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "DataObject/Data.h"
+#include "KQmessage/KQML.h"
+#include "NeuralNets/ActFunctions.h"
+#include "NeuralNets/TConnectedConnections.h"
+#include "NeuralNets/TMLPNetwork.h"
+#include "NeuralNets/TTrainModule.h"
+#include "NeuralNets/TWeightMatrix.h"
+
+namespace varnel {
+namespace {
+
+// Turns the fast paths off for its lifetime.
+class TWeightByWeight {
+ public:
+  TWeightByWeight() { TMatrixFastPaths::SetEnabled(false); }
+  ~TWeightByWeight() { TMatrixFastPaths::SetEnabled(true); }
+  TWeightByWeight(const TWeightByWeight&) = delete;
+  TWeightByWeight& operator=(const TWeightByWeight&) = delete;
+};
+
+// 5 inputs, 6 hidden, 5 outputs: rows of four and a remainder, so that the
+// several-row sums and the single rows both take part.
+constexpr int kInputs = 5;
+constexpr int kHidden = 6;
+constexpr int kOutputs = 5;
+constexpr int kRows = 7;
+constexpr int kEpochs = 4;
+
+std::unique_ptr<Data> Samples() {
+  std::srand(11);
+  auto data = std::make_unique<Data>(kRows, kInputs, kOutputs, false);
+  std::vector<double> in(kInputs);
+  std::vector<double> out(kOutputs);
+  for (int r = 0; r < kRows; ++r) {
+    for (double& v : in) v = RandomWeight(-1.0, 1.0);
+    for (int k = 0; k < kOutputs; ++k) out[k] = k == r % kOutputs ? 0.9 : 0.1;
+    data->AppendRow(in.data(), out.data(), nullptr);
+  }
+  return data;
+}
+
+// An MLP with a bias whose input-to-hidden set has one pruned and one frozen
+// weight (in different rows), so that its walks go row by row and weight by
+// weight, while its other sets are handed over whole.
+std::unique_ptr<TBasicNetwork> PrunedMLP() {
+  const int sizes[] = {kInputs, kHidden, kOutputs};
+  auto net = std::make_unique<TMLPNetwork>(3, sizes, true);
+  std::srand(5);
+  net->Randomize(-0.8, 0.8);
+  TBasicConnections* hidden = net->priv_conns_index[2][1];
+  hidden->Prune(2, 1);
+  hidden->SetUntrainable(4, 5);
+  *hidden->GetWeight(2, 1) = 0.75;  // a pruned weight must count for nothing
+  return net;
+}
+
+// Fully connected sets with tanh hidden units and a connection that skips
+// the hidden layer, so that the output layer sums two sets.
+std::unique_ptr<TBasicNetwork> ConnectedNet() {
+  const int sizes[] = {1, kInputs, kHidden, kOutputs};
+  auto net = std::make_unique<TConnectedNetwork>(4, sizes);
+  net->layers[0]->SetActivationFunction(ActBias);
+  net->layers[2]->SetActivationFunction(ActTanh);
+  net->layers[3]->SetActivationFunction(ActSigmoid);
+  for (const auto& pair : {std::pair<int, int>{0, 2}, {1, 2}, {0, 3}, {2, 3}, {1, 3}}) {
+    net->Connect(pair.first, pair.second);
+  }
+  std::srand(6);
+  net->Randomize(-0.6, 0.6);
+  return net;
+}
+
+struct TCase {
+  const char* name;
+  bool batch;
+  double momentum;
+  const char* penalty;  // null: none
+};
+
+std::unique_ptr<TKQstructure> Params(const TCase& c) {
+  auto params = std::make_unique<TKQstructure>("Params");
+  params->SetReal("LearningRate", 0.3);
+  params->SetReal("Momentum", c.momentum);
+  params->SetBoolean("Batch", c.batch);
+  if (c.penalty != nullptr) {
+    auto* penalty = new TKQstructure(c.penalty);
+    penalty->SetReal("EPSILON1", 0.01);
+    penalty->SetReal("EPSILON2", 0.002);
+    penalty->SetReal("FORGETTINGRATE", 0.001);
+    params->SetValue("WEIGHTPENALTY", penalty);
+  }
+  return params;
+}
+
+// Everything training leaves behind: the epoch errors, every weight of the
+// network and of both working copies (pruned places included), and the
+// neuron errors held in the gradient copy.
+std::vector<double> Train(TBasicNetwork* net, const TCase& c) {
+  const auto data = Samples();
+  const auto params = Params(c);
+  TBackpropModule module(net);
+  std::vector<double> state;
+  for (int e = 0; e < kEpochs; ++e) state.push_back(module.TrainEpoch(data.get(), params.get()));
+  for (TBasicNetwork* n : {net, module.gradient.get(), module.last_change.get()}) {
+    for (TBasicConnections* conns : n->priv_conns) {
+      if (!conns->IsConnected()) continue;
+      for (int to = 0; to < conns->NumTo(); ++to) {
+        for (int from = 0; from < conns->NumFrom(); ++from) {
+          state.push_back(*conns->GetWeight(from, to));
+        }
+      }
+    }
+  }
+  for (TBasicLayer* layer : module.gradient->layers) {
+    state.insert(state.end(), layer->outputs.begin(), layer->outputs.end());
+  }
+  return state;
+}
+
+bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+TEST(FastPathTest, TrainingEndsWithTheBitsOfTheWeightByWeightRoute) {
+  const TCase cases[] = {
+      {"online", false, 0.0, nullptr},
+      {"online, momentum", false, 0.9, nullptr},
+      {"batch", true, 0.0, nullptr},
+      {"batch, momentum", true, 0.9, nullptr},
+      {"online, momentum, quadratic penalty", false, 0.9, "QUADPENALTY"},
+      {"batch, forgetting penalty", true, 0.0, "LWF"},
+  };
+  struct TShape {
+    const char* name;
+    std::unique_ptr<TBasicNetwork> (*make)();
+  };
+  const TShape shapes[] = {{"pruned MLP", &PrunedMLP}, {"connected", &ConnectedNet}};
+  for (const TShape& shape : shapes) {
+    for (const TCase& c : cases) {
+      SCOPED_TRACE(std::string(shape.name) + ", " + c.name);
+      const auto fast = shape.make();
+      const auto plain = shape.make();
+      const std::vector<double> fastState = Train(fast.get(), c);
+      std::vector<double> plainState;
+      {
+        TWeightByWeight weightByWeight;
+        plainState = Train(plain.get(), c);
+      }
+      EXPECT_TRUE(SameBits(fastState, plainState));
+      EXPECT_EQ(fastState, plainState);  // names the first differing value
+    }
+  }
+}
+
+// The training moved the frozen weight of the pruned MLP in neither route,
+// so the comparison above covers a set with all three flag states.
+TEST(FastPathTest, FrozenAndPrunedWeightsStayPut) {
+  const auto net = PrunedMLP();
+  const double frozen = *net->priv_conns_index[2][1]->GetWeight(4, 5);
+  Train(net.get(), {"online, momentum", false, 0.9, nullptr});
+  TBasicConnections* hidden = net->priv_conns_index[2][1];
+  EXPECT_EQ(*hidden->GetWeight(4, 5), frozen);
+  EXPECT_EQ(*hidden->GetWeight(2, 1), 0.75);
+  EXPECT_EQ(hidden->GetFlags(2, 1), 0);
+}
+
+// A set that joins a layer to itself: the forward sum of a row reads the
+// sums already added for earlier rows, so it must not be summed several
+// rows at once.
+TEST(FastPathTest, SumIntoTheSourceLayerItselfKeepsTheRowOrder) {
+  const int sizes[] = {1, 5};
+  TConnectedNetwork net(2, sizes);
+  net.Connect(1, 1);
+  TBasicConnections* self = net.priv_conns_index[1][1];
+  for (int to = 0; to < 5; ++to) {
+    for (int from = 0; from < 5; ++from) *self->GetWeight(from, to) = 1.0 + from - 0.5 * to;
+  }
+  const std::vector<double> start = {0.5, -1.0, 2.0, 0.25, -3.0};
+  std::vector<double>& out = net.layers[1]->outputs;
+  out = start;
+  self->Aggregate(out.data());
+  const std::vector<double> fast = out;
+  out = start;
+  {
+    TWeightByWeight weightByWeight;
+    self->Aggregate(out.data());
+  }
+  EXPECT_EQ(fast, out);
+}
+
+}  // namespace
+}  // namespace varnel
