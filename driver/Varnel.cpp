@@ -3,12 +3,22 @@
 #include <cctype>
 #include <charconv>
 #include <cstddef>
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iostream>
+#include <new>
 #include <string>
 #include <system_error>
 
+#include "DataObject/Data.h"
+#include "KQmessage/Assert.h"
+#include "KQmessage/KQML.h"
 #include "KQmessage/StrCaseCmp.h"
+#include "NeuralNets/ActFunctions.h"
+#include "NeuralNets/TBasicNetwork.h"
+#include "NeuralNets/TMLPBPBootStrap.h"
+#include "errors/TException.h"
 
 namespace varnel {
 
@@ -341,6 +351,137 @@ void TParameterReader::Problem(const std::string& text) {
   if (problem_.empty()) problem_ = text;
 }
 
+// The functions whose derivative back-propagation knows.
+bool HasDerivative(ActFn fn) {
+  return fn == ActLinear || fn == ActLinearGain || fn == ActSigmoid || fn == ActTanh ||
+         fn == ActSigmoidGain || fn == ActTanhGain;
+}
+
+// Back-propagation carries a layer's deltas only into lower-numbered layers.
+bool IsFedFromBelow(const TBasicNetwork& network, int layer) {
+  for (int from = 0; from < layer; ++from) {
+    if (network.priv_conns_index[layer][from]->IsConnected()) return true;
+  }
+  return false;
+}
+
+// "1 neuron", "2 neurons".
+std::string Counted(int n, const char* noun) {
+  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
+// The layer sizes that every class table must match, and the file they come
+// from.
+struct TLayerSizes {
+  int inputs;
+  int outputs;
+  std::string network;
+};
+
+// The check of CheckClassTables for one class table; `file` names it.
+std::string CheckClassTable(const TRunSettings& settings, const Data* table,
+                            const std::string& file, const TLayerSizes& sizes) {
+  if (table == nullptr) return file + " holds no table";
+  const int columns = table->GetNumInputs();
+  for (const int feature : settings.features) {
+    if (feature >= 0 && feature < columns) continue;
+    return file + ": feature " + std::to_string(feature) + " is outside its " +
+           Counted(columns, "input column") + " (counted from 0)";
+  }
+  // A class sample keeps no more columns than its table has.
+  if (settings.numFeatures > columns) {
+    return file + ": " + Counted(settings.numFeatures, "feature") + " selected, but it has " +
+           Counted(columns, "input column");
+  }
+  const bool selected = settings.numFeatures > 0;
+  const int inputs = selected ? settings.numFeatures : columns;
+  if (inputs != sizes.inputs) {
+    return file + ": " + Counted(inputs, "input column") + (selected ? " selected" : "") +
+           ", but the input layer of " + sizes.network + " has " + Counted(sizes.inputs, "neuron");
+  }
+  if (table->GetNumOutputs() != sizes.outputs) {
+    return file + ": " + Counted(table->GetNumOutputs(), "output column") +
+           ", but the output layer of " + sizes.network + " has " +
+           Counted(sizes.outputs, "neuron");
+  }
+  return std::string();
+}
+
+bool AllZero(const std::vector<int>& counts) {
+  for (const int count : counts) {
+    if (count != 0) return false;
+  }
+  return true;
+}
+
+// Writes the message of a failed pre-training check; true when there was one.
+bool Refused(const std::string& problem) {
+  if (problem.empty()) return false;
+  std::cerr << problem << std::endl;
+  return true;
+}
+
+// Reads one table per class, in class order; false after reporting the first
+// file that does not read as a single table.
+bool ReadClassTables(FileTools& tools, const TRunSettings& settings,
+                     std::vector<std::unique_ptr<Data>>* tables) {
+  for (int i = 0; i < settings.numClasses; ++i) {
+    const std::string& name = settings.dataFiles[i];
+    if (tools.ReadDataFile(name.c_str(), &(*tables)[i]) == SUCCESS) continue;
+    std::cerr << "Unable to open data file " << name << std::endl;
+    return false;
+  }
+  return true;
+}
+
+// Gives every class table the same input selection (each keeps its own copy
+// of the list) and returns the tables as the trainer takes them.
+std::vector<Data*> SelectFeatures(const TRunSettings& settings,
+                                  const std::vector<std::unique_ptr<Data>>& tables) {
+  std::vector<Data*> selected;
+  for (const std::unique_ptr<Data>& table : tables) {
+    if (settings.numFeatures != 0) {
+      table->SelectInputColumns(settings.numFeatures, settings.features.data());
+    }
+    selected.push_back(table.get());
+  }
+  return selected;
+}
+
+// The run inside the guarded region of RunTraining; failures of the library
+// and the file handlers leave it as exceptions.
+int Train(const TRunSettings& settings) {
+  FileTools dataTools;
+  FileTools networkTools;
+
+  std::unique_ptr<TBasicNetwork> PtrMLPToTrain =
+      networkTools.ReadNetworkFile(settings.weightFile.c_str(), nullptr);
+  VARNEL_ASSERT(PtrMLPToTrain != nullptr, "PtrMLPToTrain != 0");
+  if (Refused(CheckTrainable(*PtrMLPToTrain, settings.weightFile))) return 1;
+  std::vector<std::unique_ptr<Data>> tables(settings.numClasses);
+  if (!ReadClassTables(dataTools, settings, &tables)) return 1;
+  if (Refused(CheckClassTables(settings, tables, *PtrMLPToTrain))) return 1;
+  const std::vector<Data*> classTables = SelectFeatures(settings, tables);
+
+  // Every random draw of the sampling depends on the start time.
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  std::unique_ptr<TMLPBPBootStrap> PtrTrainer(new (std::nothrow)
+                                                  TMLPBPBootStrap(PtrMLPToTrain.get()));
+  VARNEL_ASSERT(PtrTrainer != nullptr, "PtrTrainer != 0");
+  const double error = PtrTrainer->Train(
+      settings.numClasses, classTables.data(), settings.examples.data(), settings.epochs,
+      settings.changeAfter, settings.learningRate, settings.momentum, 0.0, settings.batch);
+  std::cout << "Error = " << error << std::endl;
+  networkTools.WriteNetworkFile(settings.destinationFile.c_str(), PtrMLPToTrain.get(), nullptr);
+
+  // Freed in the run's order: the class tables, the network, then the trainer
+  // with its module and the module's copies of the network.
+  tables.clear();
+  PtrMLPToTrain.reset();
+  PtrTrainer.reset();
+  return 0;
+}
+
 // A directory opens as a stream but fails at the first read.
 bool Readable(std::ifstream& in) {
   if (!in.is_open()) return false;
@@ -369,10 +510,61 @@ std::string LoadParameters(std::istream& in, TRunSettings* settings) {
   return failed.empty() ? problem : failed;
 }
 
-int RunTraining(const TRunSettings& /*settings*/) { return 0; }
+std::string CheckTrainable(TBasicNetwork& network, const std::string& file) {
+  const std::string where = "Network file " + file + ": layer ";
+  for (int layer = 0; layer < network.numLayers; ++layer) {
+    const ActFn fn = network.layers[layer]->GetActivationFunction();
+    if (fn == nullptr) {
+      return where + std::to_string(layer) +
+             " mixes activation functions; back-propagation needs one function per layer";
+    }
+    if (HasDerivative(fn) || !IsFedFromBelow(network, layer)) continue;
+    return where + std::to_string(layer) +
+           " has incoming connections, but its activation function " +
+           network.fnRegistry->GetName(fn) + " has no derivative for back-propagation";
+  }
+  return std::string();
+}
+
+std::string CheckClassTables(const TRunSettings& settings,
+                             const std::vector<std::unique_ptr<Data>>& tables,
+                             const TBasicNetwork& network) {
+  const TLayerSizes sizes{network.layers[network.inLayer]->numNeurons,
+                          network.layers[network.outLayer]->numNeurons,
+                          "network file " + settings.weightFile};
+  for (int i = 0; i < settings.numClasses; ++i) {
+    const std::string problem =
+        CheckClassTable(settings, tables[i].get(), "Data file " + settings.dataFiles[i], sizes);
+    if (!problem.empty()) return problem;
+  }
+  if (settings.numClasses >= 2 && AllZero(settings.examples)) {
+    return "Examples: all " + std::to_string(settings.numClasses) +
+           " classes have 0 examples; there is nothing to train on";
+  }
+  return std::string();
+}
+
+int RunTraining(const TRunSettings& settings) {
+  try {
+    return Train(settings);
+  } catch (const TException& e) {
+    ReportException(e, std::cerr);
+  } catch (FileTools::Error& e) {
+    ReportFileError(e, std::cout);
+  } catch (TKQstructure::Error& e) {
+    ReportStructureError(e, std::cerr);
+  }
+  return 1;
+}
 
 void ReportFileError(const FileTools::Error& e, std::ostream& out) {
   out << e.message << std::endl;
+}
+
+void ReportStructureError(TKQstructure::Error& e, std::ostream& out) {
+  const std::unique_ptr<TKQstructure> message(e.message);
+  e.message = nullptr;
+  out << (message ? message->ToText() : std::string("error")) << std::endl;
 }
 
 int RunProgram(int argc, char** argv) {

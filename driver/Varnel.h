@@ -2,12 +2,17 @@
 #define DRIVER_VARNEL_H_
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "FileHandler/ParseTools.h"
+#include "KQmessage/KQML.h"
 
 namespace varnel {
+
+class Data;
+class TBasicNetwork;
 
 // The settings of one training run, with the values they hold before the
 // parameter file is read. The key that sets each one is named beside it.
@@ -47,11 +52,38 @@ std::string CheckSettings(const TRunSettings& settings);
 // when it has further problems.
 std::string LoadParameters(std::istream& in, TRunSettings* settings);
 
-// The training run for accepted settings; returns the exit status.
+// Why back-propagation cannot train the network read from `file`, as one
+// line naming the layer, or "" when it can: every layer must have one
+// activation function for all its neurons, and a layer fed by lower layers
+// must have a function with a derivative.
+std::string CheckTrainable(TBasicNetwork& network, const std::string& file);
+
+// Why the class tables read for the settings cannot feed the network, as one
+// line naming the data file and the numbers, or "" when they can. Checked in
+// class order: a table at all, the feature indices, the selected (or all)
+// input columns against the input layer, the output columns against the
+// output layer; then that two or more classes are not all asked for 0
+// examples. REQUIRES: one table slot per class.
+std::string CheckClassTables(const TRunSettings& settings,
+                             const std::vector<std::unique_ptr<Data>>& tables,
+                             const TBasicNetwork& network);
+
+// The training run for accepted settings: loads the network and the class
+// tables, trains, prints "Error = " and the last epoch's error on standard
+// output and writes the trained network to the destination. Returns the exit
+// status: 0, or 1 after a failure, which is reported at once (a TException in
+// three lines on standard error, a file handler's error in one line on
+// standard output, every other failure in one line on standard error). Only
+// a failure of the writing itself comes after the error line.
 int RunTraining(const TRunSettings& settings);
 
 // The console report of a file handler's failure: its message as one line.
 void ReportFileError(const FileTools::Error& e, std::ostream& out);
+
+// The report of a message structure's failure: the text of the error
+// structure as one line. The structure belongs to the catcher, so it is
+// freed here and the error's pointer cleared.
+void ReportStructureError(TKQstructure::Error& e, std::ostream& out);
 
 // The program: checks the command line, loads the parameter file and trains.
 // Every message goes to standard error; returns the exit status (0 or 1).

@@ -230,5 +230,20 @@ TEST(ReportFileErrorTest, WritesTheMessageAsOneLine) {
   EXPECT_EQ(out.str(), "Error on File Open\n");
 }
 
+// The catcher owns the error structure: the report frees it (the sanitizer
+// build would see a leak) and leaves the error without it.
+TEST(ReportStructureErrorTest, WritesTheStructureAsOneLineAndFreesIt) {
+  TKQstructure* message = TKQstructure::MakeError("type-error");
+  message->SetString("found", "abc");
+  const std::string text = message->ToText();
+  TKQstructure::Error e{message};
+  std::ostringstream out;
+  ReportStructureError(e, out);
+  EXPECT_EQ(out.str(), text + "\n");
+  EXPECT_NE(text.find("type-error"), std::string::npos);
+  EXPECT_EQ(text.find('\n'), std::string::npos);
+  EXPECT_EQ(e.message, nullptr);
+}
+
 }  // namespace
 }  // namespace varnel
