@@ -51,7 +51,7 @@ std::unique_ptr<TErrorObj> NewErrorObj(bool crossEntropy, int outputs) {
 }  // namespace
 
 double TRealParameterCache::Read(const TKQstructure* params, const char* key, double fallback) {
-  const TKQstructure* entry = params->FindValue(key);
+  const TKQstructure* entry = Find(params, key);
   if (entry == nullptr) return fallback;
   if (converted && entry->word == text) return value;
   const double read = TKQstructure::ReadReal(entry->GetWord());  // throws before anything changes
@@ -59,6 +59,30 @@ double TRealParameterCache::Read(const TKQstructure* params, const char* key, do
   value = read;
   converted = true;
   return value;
+}
+
+const TKQstructure* TRealParameterCache::Find(const TKQstructure* params, const char* key) {
+  if (SameSearch(params, key)) return found < 0 ? nullptr : params->GetPair(found).value.get();
+  const TKQstructure* entry = params->FindValue(key);
+  searched = params;
+  searchedKey = key;
+  keys.resize(params->GetCount());
+  found = -1;
+  for (int i = 0; i < params->GetCount(); ++i) {
+    keys[i] = params->GetPair(i).key;
+    if (params->GetPair(i).value.get() == entry) found = i;
+  }
+  return entry;
+}
+
+// The same keys in the same order give the same case-insensitive match.
+bool TRealParameterCache::SameSearch(const TKQstructure* params, const char* key) const {
+  if (params != searched || searchedKey != key) return false;
+  if (static_cast<int>(keys.size()) != params->GetCount()) return false;
+  for (int i = 0; i < params->GetCount(); ++i) {
+    if (params->GetPair(i).key != keys[i]) return false;
+  }
+  return true;
 }
 
 TTrainModule::TTrainModule(TBasicNetwork* net) : network(net) {

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "NeuralNets/TBasicNetwork.h"
 #include "NeuralNets/TPatternBuffers.h"
@@ -14,16 +15,25 @@ class TErrorObj;
 class TKQstructure;
 
 // Reads one real parameter as ReadRealParameter does (the fallback when the
-// key is absent, TKQstructure::ReadReal of its text otherwise) but converts
-// the text only when it differs from the text converted last time, so that
-// an online epoch does not parse the same text for every pattern. The value
-// returned is the one that converting the text would give.
+// key is absent, TKQstructure::ReadReal of its text otherwise), for an update
+// rule that reads the same key of the same structure once per pattern. It
+// searches the keys again only when they differ from the keys it searched
+// last, and converts the text only when it differs from the text it
+// converted last, so the value it returns is the one a fresh reading gives.
 class TRealParameterCache {
  public:
   double Read(const TKQstructure* params, const char* key, double fallback);
 
  private:
-  std::string text;  // the text that value was converted from
+  // params' value for key (null when absent), as FindValue finds it.
+  const TKQstructure* Find(const TKQstructure* params, const char* key);
+  bool SameSearch(const TKQstructure* params, const char* key) const;
+
+  const TKQstructure* searched = nullptr;  // the structure searched last
+  std::string searchedKey;
+  std::vector<std::string> keys;  // its keys then, in order
+  int found = -1;                 // the index of the pair found, -1: none
+  std::string text;               // the text that value was converted from
   double value = 0.0;
   bool converted = false;
 };

@@ -72,7 +72,12 @@ void Run(int inputs, int hidden, int outputs) {
 
 }  // namespace
 
-int main() {
+// With three arguments (inputs, hidden, outputs) only that size is run.
+int main(int argc, char** argv) {
+  if (argc == 4) {
+    Run(std::atoi(argv[1]), std::atoi(argv[2]), std::atoi(argv[3]));
+    return 0;
+  }
   Run(4, 8, 3);
   Run(64, 32, 10);
   Run(256, 128, 10);

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -177,6 +178,54 @@ TEST(FastPathTest, FrozenAndPrunedWeightsStayPut) {
   EXPECT_EQ(*hidden->GetWeight(4, 5), frozen);
   EXPECT_EQ(*hidden->GetWeight(2, 1), 0.75);
   EXPECT_EQ(hidden->GetFlags(2, 1), 0);
+}
+
+// The update rule reads LEARNINGRATE at every update; whatever happened to
+// the structure in between, it must see what reading the text afresh sees.
+TEST(FastPathTest, UpdatesReadTheParameterTextAsItStandsNow) {
+  const int sizes[] = {1, 1};
+  TMLPNetwork net(2, sizes, false);
+  TBackpropModule module(&net);
+  TKQstructure params("Params");
+  params.SetReal("LearningRate", 0.5);
+  params.SetReal("Threshold", 0.0);
+  TKQstructure other("Params");
+  other.SetReal("LEARNINGRATE", 2.0);
+
+  struct TStep {
+    const char* change;
+    std::function<void()> apply;
+    TKQstructure* read;
+    double rate;
+  };
+  const TStep steps[] = {
+      {"first read", [] {}, &params, 0.5},
+      {"same text again", [] {}, &params, 0.5},
+      {"text replaced", [&] { params.SetReal("learningrate", 0.25); }, &params, 0.25},
+      {"text edited in place", [&] { params.FindValue("LearningRate")->word = "0.125"; }, &params,
+       0.125},
+      {"another structure", [] {}, &other, 2.0},
+      {"key removed", [&] { params.RemoveValue("LEARNINGRATE"); }, &params, 0.0},
+      {"key added again", [&] { params.SetString("LEARNINGrate", "1.5"); }, &params, 1.5},
+      {"key renamed in place", [&] { const_cast<std::string&>(params.GetPair(1).key) = "X"; },
+       &params, 0.0},
+  };
+  for (const TStep& step : steps) {
+    SCOPED_TRACE(step.change);
+    step.apply();
+    module.gradient->Randomize(1.0, 1.0);
+    const double before = *net.priv_conns_index[2][1]->GetWeight(0, 0);
+    module.UpdateWeights(step.read);
+    EXPECT_EQ(*net.priv_conns_index[2][1]->GetWeight(0, 0), before - step.rate * 1.0);
+  }
+
+  params.SetString("LearningRate", "fast");
+  try {
+    module.UpdateWeights(&params);
+    ADD_FAILURE() << "a text that is no number was accepted";
+  } catch (const TKQstructure::Error& e) {
+    delete e.message;
+  }
 }
 
 // A set that joins a layer to itself: the forward sum of a row reads the
