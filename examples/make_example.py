@@ -126,6 +126,7 @@ def main():
     parser.add_argument("--outdir", default=here, help="folder for the written files")
     args = parser.parse_args()
 
+    os.makedirs(args.outdir, exist_ok=True)
     header, rows = read_rows(args.csv)
     n_inputs = len(header) - 1
     rows = scale_columns(rows, n_inputs)
