@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +15,6 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -134,10 +134,11 @@ class TCliRun {
   std::filesystem::path dir_;
 };
 
-// One row of a command-line table. `out` is a regular expression that the
-// whole of standard output must match (the final error of a training run
-// varies); `err` is the exact text of standard error. `inspect`, when given,
-// looks at the run's directory afterwards (files written by the program, say).
+// One row of a command-line table. `out` is the text of standard output, in
+// which kNumber stands for one number as the program prints a double (the
+// final error of a training run varies); `err` is the exact text of standard
+// error. `inspect`, when given, looks at the run's directory afterwards
+// (files written by the program, say).
 struct TCliCase {
   const char* name;
   std::vector<std::string> args;
@@ -148,12 +149,51 @@ struct TCliCase {
   std::function<void(const TCliRun&)> inspect;
 };
 
+constexpr char kNumber[] = "<number>";
+
+// Length of the number that text starts with at `at`: an optional minus,
+// digits, an optional fraction and an optional exponent, as a stream's
+// default format writes it; 0 when there is none ("nan" and "inf" are none).
+std::size_t NumberAt(const std::string& text, std::size_t at) {
+  const auto digits = [&](std::size_t i) {
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+    return i;
+  };
+  std::size_t i = at < text.size() && text[at] == '-' ? at + 1 : at;
+  const std::size_t first = i;
+  i = digits(i);
+  if (i == first) return 0;
+  if (i < text.size() && text[i] == '.') i = digits(i + 1);
+  if (i + 1 < text.size() && text[i] == 'e' && (text[i + 1] == '-' || text[i + 1] == '+')) {
+    i = digits(i + 2);
+  }
+  return i - at;
+}
+
+bool MatchesOutput(const std::string& actual, const std::string& expected) {
+  std::size_t a = 0;
+  std::size_t e = 0;
+  while (e < expected.size()) {
+    if (expected.compare(e, std::strlen(kNumber), kNumber) == 0) {
+      const std::size_t length = NumberAt(actual, a);
+      if (length == 0) return false;
+      a += length;
+      e += std::strlen(kNumber);
+      continue;
+    }
+    if (a >= actual.size() || actual[a] != expected[e]) return false;
+    ++a;
+    ++e;
+  }
+  return a == actual.size();
+}
+
 void ExpectRun(const TCliCase& c) {
   SCOPED_TRACE(c.name);
   const TCliRun run;
   for (const TFile& file : c.files) run.Write(file);
   const TRunResult result = run.Run(c.args);
-  EXPECT_TRUE(std::regex_match(result.out, std::regex(c.out))) << result.out;
+  EXPECT_TRUE(MatchesOutput(result.out, c.out)) << result.out;
   EXPECT_EQ(result.err, c.err);
   EXPECT_EQ(result.status, c.status);
   if (c.inspect) c.inspect(run);
@@ -308,7 +348,7 @@ std::vector<TFile> RunFiles(const std::string& params, const std::string& networ
       {"run.par", params}, {"start.wgt", network}, {"class0.dat", class0}, {"class1.dat", class1}};
 }
 
-const char kErrorLine[] = R"(Error = -?[0-9]+(\.[0-9]+)?(e[-+][0-9]+)?\n)";
+const std::string kErrorLine = std::string("Error = ") + kNumber + "\n";
 
 std::unique_ptr<TBasicNetwork> ReadNetwork(const TCliRun& run, const std::string& name) {
   return FileTools().ReadNetworkFile(run.Path(name).c_str(), nullptr);
@@ -465,14 +505,14 @@ TEST(CliTest, TrainingRunFailures) {
       {"destination that cannot be created",
        {"run.par"},
        RunFiles(kRun + "DestinationFile = missing/result.wgt\n"),
-       std::string(kErrorLine) + "Error on File Create\n",
+       kErrorLine + "Error on File Create\n",
        "",
        1,
        [](const TCliRun& run) { EXPECT_FALSE(run.Exists("missing")); }},
       {"syntax error in a data file",
        {"run.par"},
        RunFiles(kRun, Network(), "[DataSet] [Rows = 1] [Inputs = 2] [ExpectedOutputs = 2]\n"),
-       "\\[DATA\\] expected\n",
+       "[DATA] expected\n",
        "",
        1,
        noDestination},
