@@ -8,7 +8,10 @@
 // helpers here only shape, edit and walk them.
 
 #include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <new>
 #include <vector>
@@ -153,6 +156,16 @@ class TMatrixFastPaths {
   static inline bool enabled = true;
 };
 
+// Sets the n values at block to value. A positive zero is all zero bytes, and
+// the library's memset stores those faster than a loop of doubles.
+inline void FillBlock(double* block, int n, double value) {
+  if (value == 0.0 && !std::signbit(value)) {
+    std::memset(block, 0, static_cast<std::size_t>(n) * sizeof(double));
+    return;
+  }
+  std::fill_n(block, n, value);
+}
+
 // Selection of the fully connected set: every weight, always trainable.
 struct TSelectEveryWeight {
   bool Selected(int /*to*/, int /*from*/) const { return true; }
@@ -214,9 +227,9 @@ class TSelectByFlags {
 using TPeerBlock = double* (*)(TBasicConnections* peer, const TMatrixLayout& shape);
 
 // The forward sums of a matrix: net[r] += the sum of rows[r][c] * x[c] over
-// c ascending, each sum added in its own order (sum := w * x + sum). Four
-// rows are summed side by side so that four independent additions are in
-// flight; that changes no sum.
+// c ascending, each sum added in its own order (sum := w * x + sum). Eight
+// (then four) rows are summed side by side so that as many independent
+// additions are in flight; that changes no sum.
 namespace matrix_kernels {
 
 inline double RowSum(const double* __restrict row, const double* __restrict x, int n) {
@@ -225,33 +238,30 @@ inline double RowSum(const double* __restrict row, const double* __restrict x, i
   return sum;
 }
 
-inline void FourRowSums(const double* __restrict r0, const double* __restrict r1,
-                        const double* __restrict r2, const double* __restrict r3,
-                        const double* __restrict x, int n, double* __restrict sums) {
-  double s0 = 0.0;
-  double s1 = 0.0;
-  double s2 = 0.0;
-  double s3 = 0.0;
+// K rows side by side, K independent sums in flight.
+template <int K>
+inline void RowSums(const double* const* rows, const double* __restrict x, int n,
+                    double* __restrict sums) {
+  double s[K] = {};
   for (int c = 0; c < n; ++c) {
     const double xc = x[c];
-    s0 = r0[c] * xc + s0;
-    s1 = r1[c] * xc + s1;
-    s2 = r2[c] * xc + s2;
-    s3 = r3[c] * xc + s3;
+    for (int k = 0; k < K; ++k) s[k] = rows[k][c] * xc + s[k];
   }
-  sums[0] = s0;
-  sums[1] = s1;
-  sums[2] = s2;
-  sums[3] = s3;
+  for (int k = 0; k < K; ++k) sums[k] = s[k];
 }
 
 // REQUIRES: net does not overlap x or the rows.
 inline void AddRowSums(const double* const* rows, int numRows, int numCols, const double* x,
                        double* net) {
+  constexpr int kSide = 8;
+  double sums[kSide];
   int r = 0;
+  for (; r + kSide <= numRows; r += kSide) {
+    RowSums<kSide>(rows + r, x, numCols, sums);
+    for (int k = 0; k < kSide; ++k) net[r + k] += sums[k];
+  }
   for (; r + 4 <= numRows; r += 4) {
-    double sums[4];
-    FourRowSums(rows[r], rows[r + 1], rows[r + 2], rows[r + 3], x, numCols, sums);
+    RowSums<4>(rows + r, x, numCols, sums);
     for (int k = 0; k < 4; ++k) net[r + k] += sums[k];
   }
   for (; r < numRows; ++r) net[r] += RowSum(rows[r], x, numCols);
@@ -393,7 +403,7 @@ class TMatrixWalker {
     if (TMatrixFastPaths::Enabled() && low == high) {
       // RandomWeight(low, low) is low and draws nothing.
       if (select.AllTrainable()) {
-        std::fill_n(rows[0], layout.Size(), low);
+        FillBlock(rows[0], layout.Size(), low);
         return;
       }
       for (int to = 0; to < layout.Rows(); ++to) {
