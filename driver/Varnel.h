@@ -60,8 +60,9 @@ std::string CheckTrainable(TBasicNetwork& network, const std::string& file);
 
 // Why the class tables read for the settings cannot feed the network, as one
 // line naming the data file and the numbers, or "" when they can. Checked in
-// class order: a table at all, the feature indices, the selected (or all)
-// input columns against the input layer, the output columns against the
+// class order: a table at all, the feature indices and their number against
+// the table's input columns, the selected (or all) input columns against the
+// input layer, the output columns against the
 // output layer; then that two or more classes are not all asked for 0
 // examples. REQUIRES: one table slot per class.
 std::string CheckClassTables(const TRunSettings& settings,
@@ -86,7 +87,8 @@ void ReportFileError(const FileTools::Error& e, std::ostream& out);
 void ReportStructureError(TKQstructure::Error& e, std::ostream& out);
 
 // The program: checks the command line, loads the parameter file and trains.
-// Every message goes to standard error; returns the exit status (0 or 1).
+// Messages about the command line and the parameter file go to standard
+// error; the run reports as RunTraining says. Returns the exit status (0 or 1).
 int RunProgram(int argc, char** argv);
 
 }  // namespace varnel
