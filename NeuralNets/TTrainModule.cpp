@@ -1,5 +1,9 @@
 #include "NeuralNets/TTrainModule.h"
 
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "DataObject/Data.h"
@@ -8,6 +12,7 @@
 #include "KQmessage/StrCaseCmp.h"
 #include "NeuralNets/ActFunctions.h"
 #include "NeuralNets/TErrorObj.h"
+#include "NeuralNets/TWeightMatrix.h"
 
 namespace varnel {
 
@@ -75,12 +80,37 @@ const TKQstructure* TRealParameterCache::Find(const TKQstructure* params, const 
   return entry;
 }
 
+namespace {
+
+// a == b, for the short texts of parameter keys: compared eight bytes at a
+// time in place, which costs less than a call of the library's comparison.
+bool SameText(const std::string& a, const std::string& b) {
+  const std::size_t n = a.size();
+  if (b.size() != n) return false;
+  const char* p = a.data();
+  const char* q = b.data();
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t x;
+    std::uint64_t y;
+    std::memcpy(&x, p + i, 8);
+    std::memcpy(&y, q + i, 8);
+    if (x != y) return false;
+  }
+  for (; i < n; ++i) {
+    if (p[i] != q[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 // The same keys in the same order give the same case-insensitive match.
 bool TRealParameterCache::SameSearch(const TKQstructure* params, const char* key) const {
-  if (params != searched || searchedKey != key) return false;
+  if (params != searched || std::strcmp(searchedKey.c_str(), key) != 0) return false;
   if (static_cast<int>(keys.size()) != params->GetCount()) return false;
   for (int i = 0; i < params->GetCount(); ++i) {
-    if (params->GetPair(i).key != keys[i]) return false;
+    if (!SameText(params->GetPair(i).key, keys[i])) return false;
   }
   return true;
 }
@@ -167,12 +197,66 @@ void TTrainModule::BatchPass(Data* data, TKQstructure* params, const TEpochSetti
 void TTrainModule::OnlinePass(Data* data, TKQstructure* params, const TEpochSettings& settings,
                               TErrorObj* err) {
   const int n = data->GetNumRows();
+  const bool combine = CombinesUpdates(settings);
   for (int i = 0; i < n; ++i) {
     gradient->Randomize(0.0, 0.0);
     data->GetNextRow(rows_.input.data(), rows_.expected.data(), nullptr);
+    double learningRate = 0.0;
+    double momentum = 0.0;
+    if (combine && ReadUpdateRule(params, &learningRate, &momentum) && momentum != 0.0) {
+      TrainPatternWithMomentum(rows_.input.data(), rows_.expected.data(), settings.crossEntropy,
+                               err, learningRate, momentum);
+      continue;
+    }
     CalcPatternGradient(rows_.input.data(), rows_.expected.data(), settings.crossEntropy, err);
     if (settings.penalized) AddPenaltyGradient(settings.penalty, 1, n, settings.penaltyRate);
     UpdateWeights(params);
+  }
+}
+
+bool TTrainModule::CombinesUpdates(const TEpochSettings& settings) const {
+  return !settings.penalized && TMatrixFastPaths::Enabled() &&
+         typeid(*this) == typeid(TBackpropModule);
+}
+
+bool TTrainModule::ReadUpdateRule(const TKQstructure* params, double* learningRate,
+                                  double* momentum) {
+  try {
+    *learningRate = learningRateParameter.Read(params, "LEARNINGRATE", 0.0);
+    *momentum = momentumParameter.Read(params, "MOMENTUM", 0.0);
+  } catch (const TKQstructure::Error& e) {
+    delete e.message;
+    return false;
+  }
+  return true;
+}
+
+void TTrainModule::TrainPatternWithMomentum(const double* input, const double* expected,
+                                            bool crossEntropy, TErrorObj* err, double learningRate,
+                                            double momentum) {
+  ClearDeltas();
+  CalcOutputErrors(input, expected, err);
+  TIterateObj3ErrorsDeltasAndMomentum carryAndStep(learningRate, momentum);
+  for (int layer = network->numLayers - 1; layer >= 0; --layer) {
+    const ActFn fn = LayerDeltas(layer, crossEntropy);
+    for (int from = layer - 1; from >= 0; --from) {
+      TBasicConnections* conn = network->priv_conns_index[layer][from];
+      if (!conn->IsConnected()) continue;
+      VARNEL_ASSERT(fn != ActError, "fn != ActError");
+      conn->Iterate3(&carryAndStep, gradient.get(), last_change.get(), kTrainableWeights);
+    }
+  }
+  // The sets that carry nothing back (from a layer to itself or to a lower
+  // one) still take their step, with the gradient they were cleared to.
+  TIterateObj3UpdateMomentum step(learningRate, momentum);
+  const int n = network->numLayers;
+  for (int from = 0; from < n; ++from) {
+    for (int to = 0; to <= from; ++to) {
+      TBasicConnections* conn = network->priv_conns_index[to][from];
+      if (conn->IsConnected()) {
+        conn->Iterate3(&step, gradient.get(), last_change.get(), kTrainableWeights);
+      }
+    }
   }
 }
 
@@ -251,15 +335,7 @@ void TTrainModule::AddPenaltyGradient(const TKQstructure* penalty, int num, int 
 }
 
 void TTrainModule::BackPropagateLayer(int layer, bool crossEntropy) {
-  ActFn fn = gradient->layers[layer]->GetActivationFunction();
-  VARNEL_ASSERT(fn != nullptr, "fn!= NULL");
-  if (crossEntropy && layer == network->outLayer) {
-    // y - t already is the delta of a sigmoid output under cross-entropy.
-    VARNEL_ASSERT(fn == ActSigmoid, "fn == ActSigmoid");
-  } else {
-    fn = TurnErrorsIntoDeltas(layer, fn);
-  }
-
+  const ActFn fn = LayerDeltas(layer, crossEntropy);
   TIterateObj2ErrorsAndDeltas visitor;
   for (int from = layer - 1; from >= 0; --from) {
     TBasicConnections* conn = network->priv_conns_index[layer][from];
@@ -267,6 +343,17 @@ void TTrainModule::BackPropagateLayer(int layer, bool crossEntropy) {
     VARNEL_ASSERT(fn != ActError, "fn != ActError");
     conn->Iterate2(&visitor, gradient.get(), kTrainableWeights);
   }
+}
+
+ActFn TTrainModule::LayerDeltas(int layer, bool crossEntropy) {
+  const ActFn fn = gradient->layers[layer]->GetActivationFunction();
+  VARNEL_ASSERT(fn != nullptr, "fn!= NULL");
+  if (crossEntropy && layer == network->outLayer) {
+    // y - t already is the delta of a sigmoid output under cross-entropy.
+    VARNEL_ASSERT(fn == ActSigmoid, "fn == ActSigmoid");
+    return fn;
+  }
+  return TurnErrorsIntoDeltas(layer, fn);
 }
 
 ActFn TTrainModule::TurnErrorsIntoDeltas(int layer, ActFn fn) {
@@ -339,6 +426,11 @@ void CarryRowBack(const double* __restrict w, double* __restrict g, const double
     e[i] += w[i] * d;
     g[i] += x[i] * d;
   }
+}
+
+// The errors part alone: e[i] += w[i] * d.
+void CarryRowErrors(const double* __restrict w, double d, double* __restrict e, int n) {
+  for (int i = 0; i < n; ++i) e[i] += w[i] * d;
 }
 
 // The same for four consecutive rows of a block, in one pass: every e[i]
@@ -422,6 +514,84 @@ bool TIterateObj3UpdateMomentum::VisitRow(int n) {
 }
 
 bool TIterateObj3UpdateMomentum::VisitMatrix(int rows, int cols) { return VisitRow(rows * cols); }
+
+void TIterateObj3ErrorsDeltasAndMomentum::Visit() {
+  const double d = toOutputs2[toNode];
+  fromOutputs2[fromNode] += *weight1 * d;
+  *weight2 += fromOutputs1[fromNode] * d;
+  const double change = -learningRate * *weight2 + momentum * *weight3;
+  *weight3 = change;
+  *weight1 += change;
+}
+
+namespace {
+
+// The gradient and step of TIterateObj3ErrorsDeltasAndMomentum::Visit for the
+// n weights of one row with delta d, whose delta has been carried back;
+// rate is the negated learning rate.
+void StepRow(double* __restrict w, double* __restrict g, double* __restrict last,
+             const double* __restrict x, double d, int n, double rate, double momentum) {
+  for (int i = 0; i < n; ++i) {
+    const double grad = g[i] + x[i] * d;
+    g[i] = grad;
+    const double change = rate * grad + momentum * last[i];
+    last[i] = change;
+    w[i] += change;
+  }
+}
+
+// The errors part of CarryFourRowsBack: every e[i] takes the four rows'
+// terms in row order.
+void CarryFourRowsErrors(const double* __restrict w, const double* __restrict d,
+                         double* __restrict e, int n) {
+  const double* __restrict w0 = w;
+  const double* __restrict w1 = w + n;
+  const double* __restrict w2 = w + 2 * n;
+  const double* __restrict w3 = w + 3 * n;
+  const double d0 = d[0];
+  const double d1 = d[1];
+  const double d2 = d[2];
+  const double d3 = d[3];
+  for (int i = 0; i < n; ++i) {
+    e[i] = (((e[i] + w0[i] * d0) + w1[i] * d1) + w2[i] * d2) + w3[i] * d3;
+  }
+}
+
+}  // namespace
+
+bool TIterateObj3ErrorsDeltasAndMomentum::SeparateArrays() const {
+  return fromOutputs2 != toOutputs2 && fromOutputs1 != fromOutputs2 &&
+         fromOutputs1 != fromOutputs3 && fromOutputs2 != fromOutputs3;
+}
+
+bool TIterateObj3ErrorsDeltasAndMomentum::VisitRow(int n) {
+  if (!SeparateArrays()) return false;
+  const double d = toOutputs2[toNode];
+  CarryRowErrors(weight1, d, fromOutputs2, n);
+  StepRow(weight1, weight2, weight3, fromOutputs1, d, n, -learningRate, momentum);
+  return true;
+}
+
+// Each weight carries its delta back before it steps; the steps of a block
+// of rows follow the carrying of the whole block.
+bool TIterateObj3ErrorsDeltasAndMomentum::VisitMatrix(int rows, int cols) {
+  if (!SeparateArrays()) return false;
+  const double* d = toOutputs2 + toNode;
+  for (int r = 0; r < rows;) {
+    const int block = rows - r >= 4 ? 4 : 1;
+    if (block == 4) {
+      CarryFourRowsErrors(weight1 + r * cols, d + r, fromOutputs2, cols);
+    } else {
+      CarryRowErrors(weight1 + r * cols, d[r], fromOutputs2, cols);
+    }
+    for (int k = r; k < r + block; ++k) {
+      StepRow(weight1 + k * cols, weight2 + k * cols, weight3 + k * cols, fromOutputs1, d[k], cols,
+              -learningRate, momentum);
+    }
+    r += block;
+  }
+  return true;
+}
 
 namespace {
 

@@ -121,6 +121,24 @@ class TTrainModule {
   // One update after all rows of data's capacity / one after every row.
   void BatchPass(Data* data, TKQstructure* params, const TEpochSettings& settings, TErrorObj* err);
   void OnlinePass(Data* data, TKQstructure* params, const TEpochSettings& settings, TErrorObj* err);
+  // The back-propagation rule's update with momentum, walked together with
+  // the back-propagation (see TrainPatternWithMomentum), is taken for the
+  // patterns of this epoch: no penalty gradient comes between the two, and
+  // the operations it stands for are TBackpropModule's own.
+  bool CombinesUpdates(const TEpochSettings& settings) const;
+  // The learning rate and momentum that UpdateWeights would read now; false
+  // when either text is not a number (UpdateWeights then raises the error).
+  bool ReadUpdateRule(const TKQstructure* params, double* learningRate, double* momentum);
+  // CalcPatternGradient followed by ApplyUpdate(learningRate, momentum), in
+  // one walk over each set that the back-propagation walks: a weight is
+  // updated as soon as it has carried its destination's delta back and its
+  // gradient is complete, which is all the update reads. The other
+  // connected sets are updated afterwards. REQUIRES: momentum != 0.0.
+  void TrainPatternWithMomentum(const double* input, const double* expected, bool crossEntropy,
+                                TErrorObj* err, double learningRate, double momentum);
+  // Turns layer's errors into deltas (the first steps of BackPropagateLayer)
+  // and returns the function whose derivative was used.
+  ActFn LayerDeltas(int layer, bool crossEntropy);
   // Multiplies layer's errors by the derivative of fn; returns fn, or
   // ActError for a function without a usable derivative.
   ActFn TurnErrorsIntoDeltas(int layer, ActFn fn);
@@ -179,6 +197,26 @@ class TIterateObj3UpdateMomentum final : public TIterateObj3 {
 
   double learningRate;
   double momentum;
+};
+
+// TIterateObj2ErrorsAndDeltas and then TIterateObj3UpdateMomentum on the same
+// weight, walked over (network, gradient, last_change): the weight carries
+// the delta back before it changes. The row and matrix visits decline as
+// those of TIterateObj2ErrorsAndDeltas do, and when two of the networks'
+// source layers are one.
+class TIterateObj3ErrorsDeltasAndMomentum final : public TIterateObj3 {
+ public:
+  TIterateObj3ErrorsDeltasAndMomentum(double rate, double share)
+      : learningRate(rate), momentum(share) {}
+  void Visit() override;
+  bool VisitRow(int n) override;
+  bool VisitMatrix(int rows, int cols) override;
+
+  double learningRate;
+  double momentum;
+
+ private:
+  bool SeparateArrays() const;
 };
 
 // Adds the gradient of the QUADPENALTY term k1 * beta * w^2 / (beta * w^2 + 1)
