@@ -420,8 +420,9 @@ namespace {
 
 // The arithmetic of TIterateObj2ErrorsAndDeltas::Visit for the n weights of
 // one row with delta d: e[i] += w[i] * d; g[i] += x[i] * d.
-void CarryRowBack(const double* __restrict w, double* __restrict g, const double* __restrict x,
-                  double d, double* __restrict e, int n) {
+VARNEL_VECTOR_CLONES void CarryRowBack(const double* __restrict w, double* __restrict g,
+                                       const double* __restrict x, double d, double* __restrict e,
+                                       int n) {
   for (int i = 0; i < n; ++i) {
     e[i] += w[i] * d;
     g[i] += x[i] * d;
@@ -429,14 +430,16 @@ void CarryRowBack(const double* __restrict w, double* __restrict g, const double
 }
 
 // The errors part alone: e[i] += w[i] * d.
-void CarryRowErrors(const double* __restrict w, double d, double* __restrict e, int n) {
+VARNEL_VECTOR_CLONES void CarryRowErrors(const double* __restrict w, double d, double* __restrict e,
+                                         int n) {
   for (int i = 0; i < n; ++i) e[i] += w[i] * d;
 }
 
 // The same for four consecutive rows of a block, in one pass: every e[i]
 // still receives row r's term before row r + 1's.
-void CarryFourRowsBack(const double* __restrict w, double* __restrict g, const double* __restrict x,
-                       const double* __restrict d, double* __restrict e, int n) {
+VARNEL_VECTOR_CLONES void CarryFourRowsBack(const double* __restrict w, double* __restrict g,
+                                            const double* __restrict x, const double* __restrict d,
+                                            double* __restrict e, int n) {
   const double* __restrict w0 = w;
   const double* __restrict w1 = w + n;
   const double* __restrict w2 = w + 2 * n;
@@ -529,8 +532,9 @@ namespace {
 // The gradient and step of TIterateObj3ErrorsDeltasAndMomentum::Visit for the
 // n weights of one row with delta d, whose delta has been carried back;
 // rate is the negated learning rate.
-void StepRow(double* __restrict w, double* __restrict g, double* __restrict last,
-             const double* __restrict x, double d, int n, double rate, double momentum) {
+VARNEL_VECTOR_CLONES void StepRow(double* __restrict w, double* __restrict g,
+                                  double* __restrict last, const double* __restrict x, double d,
+                                  int n, double rate, double momentum) {
   for (int i = 0; i < n; ++i) {
     const double grad = g[i] + x[i] * d;
     g[i] = grad;
@@ -542,8 +546,9 @@ void StepRow(double* __restrict w, double* __restrict g, double* __restrict last
 
 // The errors part of CarryFourRowsBack: every e[i] takes the four rows'
 // terms in row order.
-void CarryFourRowsErrors(const double* __restrict w, const double* __restrict d,
-                         double* __restrict e, int n) {
+VARNEL_VECTOR_CLONES void CarryFourRowsErrors(const double* __restrict w,
+                                              const double* __restrict d, double* __restrict e,
+                                              int n) {
   const double* __restrict w0 = w;
   const double* __restrict w1 = w + n;
   const double* __restrict w2 = w + 2 * n;

@@ -143,6 +143,16 @@ inline void DrawRow(double* row, int n, double low, double high) {
   for (int c = 0; c < n; ++c) row[c] = InsertedWeight(low, high);
 }
 
+// Marks a loop kernel that the compiler also builds for AVX2 on x86-64, the
+// loader choosing the build that the processor runs. The kernels compute
+// every element alone or keep every sum in its order, and multiply and add
+// in separate steps, so the wider registers give the same bits.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define VARNEL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VARNEL_VECTOR_CLONES
+#endif
+
 // Whether the matrix sets take their fast paths: whole matrices and rows
 // handed to the training visitors, forward sums of several rows at once and
 // block-wide clears. Always on in a run; tests switch it off to compare the
