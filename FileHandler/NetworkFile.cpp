@@ -36,10 +36,42 @@ bool Is(const std::string& text, const char* keyword) {
   return strcasecmp(text.c_str(), keyword) == 0;
 }
 
-// Connection sets are kept in a table of numLayers * numLayers entries and
-// counts of neurons and weights are ints throughout the network classes;
-// larger files are refused before anything of that size is built.
-constexpr long kMaxLayers = 46340;  // the largest n with n * n <= INT_MAX
+// Limits on what a file may ask the reader to build, checked before anything
+// of that size is allocated. Counts are ints throughout the network classes,
+// and the training run holds three copies of the network (the network, its
+// gradients and its last changes), so each limit is set well inside what a
+// machine can hold three times over:
+// - layers: every ordered pair of layers has a connection set object, so the
+//   table grows with the square of the count; 1024 layers make 2^20 sets;
+// - neurons: about 50 bytes each with their outputs, 2^22 in all (~200 MB);
+// - weights: 8 bytes each plus a flag byte in pruneable sets, 2^27 in all
+//   (~1.1 GB).
+// The file must also be able to hold what it claims: each layer needs a
+// block of at least kMinLayerBytes characters, and weights beyond the first
+// kFreeWeights need one character of file each (a matrix cell takes two,
+// "0 " or "- "), which a sparse pruneable set of two huge layers does not
+// come near. When the stream's length is unknown only the fixed limits hold.
+constexpr long kMaxLayers = 1024;
+constexpr long kMaxNeurons = 1L << 22;
+constexpr long long kMaxWeights = 1LL << 27;
+constexpr long long kFreeWeights = 1LL << 20;
+constexpr long long kMinLayerBytes = 32;  // "[Layer=0][LayerType=Gain]" and so on
+
+// The characters left in the stream from where it stands, or -1 when the
+// stream cannot tell.
+long long RemainingBytes(std::istream& in) {
+  const std::streampos here = in.tellg();
+  if (here < 0) return -1;
+  in.seekg(0, std::ios::end);
+  const std::streampos end = in.tellg();
+  in.seekg(here);
+  if (end < 0 || !in) {
+    in.clear();
+    in.seekg(here);
+    return -1;
+  }
+  return static_cast<long long>(end - here);
+}
 
 // ---------------------------------------------------------------------------
 // Reading
@@ -71,7 +103,8 @@ struct TLayerState {
 // built is freed when an error passes.
 class TNetworkReader {
  public:
-  TNetworkReader(FileTools* tools, std::istream* in) : tools_(*tools), in_(*in) {}
+  TNetworkReader(FileTools* tools, std::istream* in)
+      : tools_(*tools), in_(*in), bytes_(RemainingBytes(*in)) {}
 
   std::unique_ptr<TBasicNetwork> Read();
 
@@ -106,8 +139,9 @@ class TNetworkReader {
   std::istream& in_;
   TNetworkInfo info_;
   std::unique_ptr<TBasicNetwork> net_;
+  const long long bytes_;  // length of the file from its start, or -1
   long totalNeurons_ = 0;
-  long totalWeights_ = 0;
+  long long totalWeights_ = 0;
 };
 
 std::unique_ptr<TBasicNetwork> TNetworkReader::Read() {
@@ -159,6 +193,9 @@ void TNetworkReader::ReadInformation(const std::string& block) {
 
 void TNetworkReader::CheckInformation() {
   if (info_.numLayers > kMaxLayers) Fail("Too many layers");
+  if (bytes_ >= 0 && info_.numLayers * kMinLayerBytes > bytes_) {
+    Fail("More layers than the file can hold");
+  }
   if (info_.inputLayer < 0 || info_.inputLayer >= info_.numLayers) {
     Fail("Input layer outside the network");
   }
@@ -280,8 +317,8 @@ void TNetworkReader::BuildLayer(TLayerState* state) {
       info_.numOutputs != state->count) {
     Fail("wrong number outputs in header");
   }
+  if (state->count > kMaxNeurons - totalNeurons_) Fail("Too many neurons");
   totalNeurons_ += state->count;
-  if (totalNeurons_ > INT_MAX) Fail("Too many neurons");
   const int n = static_cast<int>(state->count);
   TBasicNetwork* net = net_.get();
   if (Is(state->type, "SIMPLE")) {
@@ -376,9 +413,13 @@ void TNetworkReader::ReadConnectionBlock(const std::string& block) {
   if (from < 0 || to < 0 || type.empty()) Fail("Insufficient information to construct layer");
   const int f = LayerIndex(from, "Connection layer outside the network");
   const int t = LayerIndex(to, "Connection layer outside the network");
-  const long weights = static_cast<long>(net_->layers[f]->numNeurons) * net_->layers[t]->numNeurons;
-  totalWeights_ += weights;
-  if (totalWeights_ > INT_MAX) Fail("Too many connections");
+  // At most 2^22 neurons on either side, so the product cannot overflow.
+  totalWeights_ +=
+      static_cast<long long>(net_->layers[f]->numNeurons) * net_->layers[t]->numNeurons;
+  if (totalWeights_ > kMaxWeights) Fail("Too many connections");
+  if (bytes_ >= 0 && totalWeights_ - kFreeWeights > bytes_) {
+    Fail("More connections than the file can describe");
+  }
 
   TConnectionsPtr made;
   if (Is(type, "FULLYCONNECTED")) {

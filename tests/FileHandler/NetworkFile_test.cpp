@@ -417,6 +417,23 @@ TEST(NetworkReaderTest, EveryMessageAFileCanTrigger) {
        "Output layer outside the network"},
       {Net(std::string(kInfo) + "[BiasLayer = 2]", layers, ""), "Bias layer outside the network"},
       {Net("[NumberOfLayers = 100000]", layers, ""), "Too many layers"},
+      // Claims that a short file cannot back are refused before the
+      // network, its layers or its weights are allocated.
+      {Net("[NumberOfLayers = 1000]", layers, ""), "More layers than the file can hold"},
+      {Net(kInfo, kInput + Layer1("[LayerType = Simple][NumberOfNeurons = 5000000]"), ""),
+       "Too many neurons"},
+      {Net(kInfo,
+           "[Layer = 0][LayerType = Input][NumberOfNeurons = 1000000][~Layer]" +
+               Layer1("[LayerType = Simple][NumberOfNeurons = 1000000]"
+                      "[All ActivationFunction = linear]"),
+           Conn(pruneable + "[WeightList][From=0 To=0 Weight=1][~WeightList]")),
+       "Too many connections"},
+      {Net(kInfo,
+           "[Layer = 0][LayerType = Input][NumberOfNeurons = 2000][~Layer]" +
+               Layer1("[LayerType = Simple][NumberOfNeurons = 2000]"
+                      "[All ActivationFunction = linear]"),
+           Conn(pruneable)),
+       "More connections than the file can describe"},
       {Net(kInfo, layers + "[Layer = 2][~Layer]", ""), "Layer number outside the network"},
       {Net(kInfo, kInput, ""), "Layer not defined"},
       {Net(kInfo, kInput + Layer1("[LayerType = Simple]"), ""),
