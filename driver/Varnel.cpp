@@ -1,7 +1,10 @@
 #include "driver/Varnel.h"
 
+#include <signal.h>
+
 #include <cctype>
 #include <charconv>
+#include <csignal>
 #include <cstddef>
 #include <cstdlib>
 #include <ctime>
@@ -100,6 +103,7 @@ class TParameterReader {
   void ReadBatch();
   void ReadNumFeatures();
   void ReadFeatures();
+  void ReadSeed();
 
   bool NextWord(std::string* word);
   bool ReadSeparator();
@@ -136,6 +140,7 @@ const TParameterReader::TKey TParameterReader::kKeys[] = {
     {"Batch", &TParameterReader::ReadBatch},
     {"#Features", &TParameterReader::ReadNumFeatures},
     {"Features", &TParameterReader::ReadFeatures},
+    {"Seed", &TParameterReader::ReadSeed},
 };
 
 TRunSettings TParameterReader::Read(std::string* problem) {
@@ -241,6 +246,11 @@ void TParameterReader::ReadFeatures() {
     if (!ReadInteger(&column)) return;
     settings_.features.push_back(column);
   }
+}
+
+void TParameterReader::ReadSeed() {
+  int seed = 0;
+  if (ReadSeparator() && ReadInteger(&seed)) settings_.seed = seed;
 }
 
 bool TParameterReader::NextWord(std::string* word) {
@@ -463,8 +473,10 @@ int Train(const TRunSettings& settings) {
   if (Refused(CheckClassTables(settings, tables, *PtrMLPToTrain))) return 1;
   const std::vector<Data*> classTables = SelectFeatures(settings, tables);
 
-  // Every random draw of the sampling depends on the start time.
-  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  // Every random draw of the sampling follows from the seed: the one given,
+  // so that a run can be repeated, or the start time.
+  std::srand(settings.seed ? static_cast<unsigned>(*settings.seed)
+                           : static_cast<unsigned>(std::time(nullptr)));
   std::unique_ptr<TMLPBPBootStrap> PtrTrainer(new (std::nothrow)
                                                   TMLPBPBootStrap(PtrMLPToTrain.get()));
   VARNEL_ASSERT(PtrTrainer != nullptr, "PtrTrainer != 0");
@@ -480,6 +492,25 @@ int Train(const TRunSettings& settings) {
   PtrMLPToTrain.reset();
   PtrTrainer.reset();
   return 0;
+}
+
+// A signal that ends the program skips every destructor, so the temporary of
+// a destination being written is removed here and the old destination stays
+// as it was; the signal then takes its default course (the handler is reset
+// on entry), and the sender sees the program end by it.
+void OnTerminatingSignal(int signal) {
+  TReplacingFile::RemoveUnfinished();
+  std::raise(signal);
+}
+
+void RemoveTemporariesOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnTerminatingSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT}) {
+    sigaction(signal, &action, nullptr);
+  }
 }
 
 // A directory opens as a stream but fails at the first read.
@@ -584,6 +615,7 @@ int RunProgram(int argc, char** argv) {
     std::cerr << message << std::endl;
     return 1;
   }
+  RemoveTemporariesOnSignals();
   return RunTraining(settings);
 }
 

@@ -3,6 +3,7 @@
 
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ struct TRunSettings {
   bool batch = false;                           // Batch (can only be switched on)
   int numFeatures = 0;                          // #Features
   std::vector<int> features;                    // Features: input columns, from 0
+  std::optional<int> seed;                      // Seed: without it the clock seeds the draws
 };
 
 // Reads the entries of a parameter file to the end of the stream. Bad input
