@@ -1,5 +1,10 @@
 #include "FileHandler/ParseTools.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <filesystem>
@@ -384,31 +389,82 @@ void FileTools::NewLine(std::ostream& out) { out << std::endl; }
 
 namespace {
 
-// A name beside the destination that no file has yet.
-std::string UnusedTemporaryName(const std::string& destination) {
+// A new, empty file beside the destination, created here so that no other
+// file (nor a link planted under that name) is ever overwritten; its name,
+// or "" when none could be created.
+std::string NewTemporaryFile(const std::string& destination) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = destination + ".tmp";
     if (attempt > 0) candidate += std::to_string(attempt);
-    std::error_code ec;
-    if (!std::filesystem::exists(candidate, ec) && !ec) return candidate;
+    const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return candidate;
+    }
+    if (errno != EEXIST) return "";
   }
   return "";
+}
+
+// The names of the temporaries being written, readable from a signal
+// handler: a slot's name is complete before its flag says it is in use.
+constexpr int kPendingSlots = 4;
+constexpr std::size_t kPendingNameSize = 4096;
+struct TPendingSlot {
+  std::atomic<bool> used{false};
+  char name[kPendingNameSize];
+};
+static_assert(std::atomic<bool>::is_always_lock_free, "signal handlers read the flags");
+TPendingSlot gPending[kPendingSlots];
+
+// The slot now holding name, or -1 when all are taken or the name is too
+// long; such a temporary is still removed on every path except a signal.
+int RegisterPending(const std::string& name) {
+  if (name.size() >= kPendingNameSize) return -1;
+  for (int i = 0; i < kPendingSlots; ++i) {
+    if (gPending[i].used.load()) continue;
+    std::memcpy(gPending[i].name, name.c_str(), name.size() + 1);
+    gPending[i].used.store(true);
+    return i;
+  }
+  return -1;
+}
+
+void ReleasePending(int slot) {
+  if (slot >= 0) gPending[slot].used.store(false);
 }
 
 }  // namespace
 
 TReplacingFile::TReplacingFile(const char* destination)
-    : destination_(destination), temporary_(UnusedTemporaryName(destination_)) {
-  if (!temporary_.empty()) out_.open(temporary_, std::ios::out | std::ios::trunc);
-  if (!out_.is_open()) FileTools::RaiseWriteError(out_, "Error on File Create");
+    : destination_(destination), temporary_(NewTemporaryFile(destination_)) {
+  if (temporary_.empty()) FileTools::RaiseWriteError(out_, "Error on File Create");
+  slot_ = RegisterPending(temporary_);
+  out_.open(temporary_, std::ios::out | std::ios::trunc);
+  if (!out_.is_open()) {
+    std::error_code ec;
+    std::filesystem::remove(temporary_, ec);
+    ReleasePending(slot_);
+    FileTools::RaiseWriteError(out_, "Error on File Create");
+  }
   out_.imbue(std::locale::classic());
 }
 
+// A signal between the removal (or the rename) and the release finds no file
+// under the name, which is harmless.
 TReplacingFile::~TReplacingFile() {
-  if (committed_) return;
-  out_.close();
-  std::error_code ec;
-  std::filesystem::remove(temporary_, ec);
+  if (!committed_) {
+    out_.close();
+    std::error_code ec;
+    std::filesystem::remove(temporary_, ec);
+  }
+  ReleasePending(slot_);
+}
+
+void TReplacingFile::RemoveUnfinished() noexcept {
+  for (TPendingSlot& slot : gPending) {
+    if (slot.used.load()) ::unlink(slot.name);
+  }
 }
 
 void TReplacingFile::Commit() {

@@ -199,9 +199,15 @@ class TReplacingFile {
   // FileTools::Error "Error on File Write" when anything was lost.
   void Commit();
 
+  // Removes the temporaries of all objects not yet committed or destroyed,
+  // with async-signal-safe calls only: a handler of a signal that ends the
+  // program calls it, since no destructor runs then.
+  static void RemoveUnfinished() noexcept;
+
  private:
   std::string destination_;
   std::string temporary_;
+  int slot_ = -1;  // where the temporary's name is known to RemoveUnfinished
   std::ofstream out_;
   bool committed_ = false;
 };

@@ -26,10 +26,16 @@ work=$build/fuzz-work/$target
 regressions=tests/fuzz_regressions/$target
 mkdir -p "$work/corpus" "$work/artifacts" "$regressions"
 seeds=$(fuzz/seeds.sh "$target" "$work/seeds")
+case $target in
+  fuzz_network | fuzz_run) dict=fuzz/dicts/network.dict ;;
+  fuzz_dataset) dict=fuzz/dicts/dataset.dict ;;
+  fuzz_parameters) dict=fuzz/dicts/parameters.dict ;;
+  *) dict=fuzz/dicts/kqml.dict ;;
+esac
 
 # A reader that takes more than 2 GB or 10 s on one input is a finding too.
 "$binary" -max_total_time="$seconds" -rss_limit_mb=2048 -malloc_limit_mb=2048 -timeout=10 \
-  -max_len=16384 -print_final_stats=1 -artifact_prefix="$work/artifacts/" \
+  -max_len=16384 -dict="$dict" -print_final_stats=1 -artifact_prefix="$work/artifacts/" \
   "$work/corpus" $seeds "$regressions" 2>"$work/log" || true
 tail -n 20 "$work/log" | grep -E '^(#[0-9]+|stat::|==[0-9]+==|SUMMARY)' || true
 
