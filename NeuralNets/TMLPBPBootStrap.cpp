@@ -34,6 +34,7 @@ double TMLPBPBootStrap::Train(int classes, Data* const* tables, const int* examp
   double error = 2147483647.0;
   int epochsPerCycle = changeAfter;  // lowered for good by an early stop
   int spent = 0;
+  int cycles = 0;
   while (spent < epochs && error > threshold) {
     std::unique_ptr<Data> sample;
     TDataManip::Recombine(&sample, classes, tables, examples);
@@ -41,6 +42,8 @@ double TMLPBPBootStrap::Train(int classes, Data* const* tables, const int* examp
     // Without epochs per cycle the count could never reach epochs.
     if (epochsPerCycle <= 0) break;
     spent += epochsPerCycle;
+    ++cycles;
+    if (afterCycle) afterCycle(cycles, spent, error);
   }
   return error;
 }

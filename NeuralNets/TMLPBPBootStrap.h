@@ -1,6 +1,7 @@
 #ifndef NEURALNETS_TMLPBPBOOTSTRAP_H_
 #define NEURALNETS_TMLPBPBOOTSTRAP_H_
 
+#include <functional>
 #include <memory>
 
 namespace varnel {
@@ -34,6 +35,10 @@ class TMLPBPBootStrap {
                float learningRate, float momentum, double threshold, bool batch);
 
   std::unique_ptr<TBackpropModule> module;
+  // Called after every cycle of Train with the cycles run and the epochs
+  // spent so far in the call and the cycle's last error; empty unless set.
+  // It only watches: the training goes exactly as without it.
+  std::function<void(int cycles, int epochs, double error)> afterCycle;
 };
 
 }  // namespace varnel

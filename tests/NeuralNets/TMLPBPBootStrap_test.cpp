@@ -243,5 +243,40 @@ TEST_F(BootStrapTest, TrainingTwoBlobsLowersTheError) {
   EXPECT_TRUE(std::any_of(changes.begin(), changes.end(), [](double c) { return c != 0.0; }));
 }
 
+// The observer sees every cycle once, after it has run, and the training
+// goes exactly as without it.
+TEST_F(BootStrapTest, AfterCycleWatchesEveryCycleAndChangesNothing) {
+  struct TRun {
+    double result;
+    std::vector<double> weights;
+  };
+  std::vector<std::vector<double>> seen;  // cycles, epochs and error of each call
+  const auto run = [&](bool watch) {
+    srand(5);
+    TMLPNetwork network(2, sizes, true);
+    network.Randomize(-0.5, 0.5);
+    TMLPBPBootStrap trainer(&network);
+    if (watch) {
+      trainer.afterCycle = [&](int cycles, int epochs, double error) {
+        seen.push_back({static_cast<double>(cycles), static_cast<double>(epochs), error});
+      };
+    }
+    TRun result{trainer.Train(2, tables, examples, 25, 10, 0.5f, 0.5f, 0.0, false), {}};
+    result.weights.resize(network.GetNumWeights(FMaskExists));
+    network.GetWeights(result.weights.data(), FMaskExists);
+    return result;
+  };
+  const TRun plain = run(false);
+  const TRun watched = run(true);
+  EXPECT_EQ(watched.result, plain.result);
+  EXPECT_EQ(watched.weights, plain.weights);
+  ASSERT_EQ(seen.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(seen[i][0], i + 1);
+    EXPECT_EQ(seen[i][1], 10 * (i + 1));
+  }
+  EXPECT_EQ(seen[2][2], watched.result);
+}
+
 }  // namespace
 }  // namespace varnel
