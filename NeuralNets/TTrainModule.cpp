@@ -11,7 +11,9 @@
 #include "KQmessage/KQML.h"
 #include "KQmessage/StrCaseCmp.h"
 #include "NeuralNets/ActFunctions.h"
+#include "NeuralNets/TConnectedConnections.h"
 #include "NeuralNets/TErrorObj.h"
+#include "NeuralNets/TPrunedConnections.h"
 #include "NeuralNets/TWeightMatrix.h"
 
 namespace varnel {
@@ -237,6 +239,7 @@ void TTrainModule::TrainPatternWithMomentum(const double* input, const double* e
   ClearDeltas();
   CalcOutputErrors(input, expected, err);
   TIterateObj3ErrorsDeltasAndMomentum carryAndStep(learningRate, momentum);
+  carryAndStep.gradientCleared = true;  // by OnlinePass, before this pattern
   for (int layer = network->numLayers - 1; layer >= 0; --layer) {
     const ActFn fn = LayerDeltas(layer, crossEntropy);
     for (int from = layer - 1; from >= 0; --from) {
@@ -544,6 +547,29 @@ VARNEL_VECTOR_CLONES void StepRow(double* __restrict w, double* __restrict g,
   }
 }
 
+// StepRow for a row whose gradients were all 0.0.
+VARNEL_VECTOR_CLONES void StepClearedRow(double* __restrict w, double* __restrict g,
+                                         double* __restrict last, const double* __restrict x,
+                                         double d, int n, double rate, double momentum) {
+  constexpr double kCleared = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const double grad = kCleared + x[i] * d;
+    g[i] = grad;
+    const double change = rate * grad + momentum * last[i];
+    last[i] = change;
+    w[i] += change;
+  }
+}
+
+// True when Randomize(0.0, 0.0) sets every weight of conns to 0.0: a set of a
+// kind whose storage is known, with every weight trainable.
+bool ClearsEveryWeight(TBasicConnections* conns) {
+  if (typeid(*conns) == typeid(TConnectedConnections)) return true;
+  if (typeid(*conns) != typeid(TPrunedConnections)) return false;
+  const std::vector<unsigned char>& masks = static_cast<TPrunedConnections*>(conns)->array_masks;
+  return AllFlagsHold(masks.data(), static_cast<int>(masks.size()), FMaskTrainable);
+}
+
 // The errors part of CarryFourRowsBack: every e[i] takes the four rows'
 // terms in row order.
 VARNEL_VECTOR_CLONES void CarryFourRowsErrors(const double* __restrict w,
@@ -581,6 +607,7 @@ bool TIterateObj3ErrorsDeltasAndMomentum::VisitRow(int n) {
 // of rows follow the carrying of the whole block.
 bool TIterateObj3ErrorsDeltasAndMomentum::VisitMatrix(int rows, int cols) {
   if (!SeparateArrays()) return false;
+  const auto step = gradientCleared && ClearsEveryWeight(conn2) ? &StepClearedRow : &StepRow;
   const double* d = toOutputs2 + toNode;
   for (int r = 0; r < rows;) {
     const int block = rows - r >= 4 ? 4 : 1;
@@ -590,8 +617,8 @@ bool TIterateObj3ErrorsDeltasAndMomentum::VisitMatrix(int rows, int cols) {
       CarryRowErrors(weight1 + r * cols, d[r], fromOutputs2, cols);
     }
     for (int k = r; k < r + block; ++k) {
-      StepRow(weight1 + k * cols, weight2 + k * cols, weight3 + k * cols, fromOutputs1, d[k], cols,
-              -learningRate, momentum);
+      step(weight1 + k * cols, weight2 + k * cols, weight3 + k * cols, fromOutputs1, d[k], cols,
+           -learningRate, momentum);
     }
     r += block;
   }

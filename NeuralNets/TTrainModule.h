@@ -214,6 +214,10 @@ class TIterateObj3ErrorsDeltasAndMomentum final : public TIterateObj3 {
 
   double learningRate;
   double momentum;
+  // The gradient network was cleared (Randomize(0.0, 0.0)) since its weights
+  // were last written, so a matrix whose every weight that clearing reached
+  // holds 0.0, and g + x * d there is 0.0 + x * d without reading g.
+  bool gradientCleared = false;
 
  private:
   bool SeparateArrays() const;

@@ -188,14 +188,8 @@ struct TSelectEveryWeight {
   bool AllTrainable() const { return true; }
 };
 
-// True when every one of the n flags bytes holds all of bits. The bytes are
-// combined without an early exit, which lets the compiler scan them a vector
-// at a time.
-inline bool AllFlagsHold(const unsigned char* flags, int n, unsigned char bits) {
-  unsigned char common = bits;
-  for (int i = 0; i < n; ++i) common &= flags[i];
-  return common == bits;
-}
+// True when every one of the n flags bytes holds all of bits.
+bool AllFlagsHold(const unsigned char* flags, int n, unsigned char bits);
 
 // Selection by flags: a weight is selected when its flags hold every bit of
 // sel (FMaskExists for the mask FMaskExists, FMaskAll for any other mask);
@@ -238,46 +232,14 @@ class TSelectByFlags {
 // and columns), or null, in which case the walk reaches it row by row.
 using TPeerBlock = double* (*)(TBasicConnections* peer, const TMatrixLayout& shape);
 
-// The forward sums of a matrix: net[r] += the sum of rows[r][c] * x[c] over
-// c ascending, each sum added in its own order (sum := w * x + sum). Eight
-// (then four) rows are summed side by side so that as many independent
-// additions are in flight; that changes no sum.
 namespace matrix_kernels {
 
-inline double RowSum(const double* __restrict row, const double* __restrict x, int n) {
-  double sum = 0.0;
-  for (int c = 0; c < n; ++c) sum = row[c] * x[c] + sum;
-  return sum;
-}
-
-// K rows side by side, K independent sums in flight.
-template <int K>
-inline void RowSums(const double* const* rows, const double* __restrict x, int n,
-                    double* __restrict sums) {
-  double s[K] = {};
-  for (int c = 0; c < n; ++c) {
-    const double xc = x[c];
-    for (int k = 0; k < K; ++k) s[k] = rows[k][c] * xc + s[k];
-  }
-  for (int k = 0; k < K; ++k) sums[k] = s[k];
-}
-
+// The forward sums of a matrix: net[r] += the sum of rows[r][c] * x[c] over
+// c ascending, each sum added in its own order (sum := w * x + sum), for r
+// from 0 to numRows - 1. Several rows are summed side by side, so that as
+// many independent additions are in flight; that changes no sum.
 // REQUIRES: net does not overlap x or the rows.
-inline void AddRowSums(const double* const* rows, int numRows, int numCols, const double* x,
-                       double* net) {
-  constexpr int kSide = 8;
-  double sums[kSide];
-  int r = 0;
-  for (; r + kSide <= numRows; r += kSide) {
-    RowSums<kSide>(rows + r, x, numCols, sums);
-    for (int k = 0; k < kSide; ++k) net[r + k] += sums[k];
-  }
-  for (; r + 4 <= numRows; r += 4) {
-    RowSums<4>(rows + r, x, numCols, sums);
-    for (int k = 0; k < 4; ++k) net[r + k] += sums[k];
-  }
-  for (; r < numRows; ++r) net[r] += RowSum(rows[r], x, numCols);
-}
+void AddRowSums(const double* const* rows, int numRows, int numCols, const double* x, double* net);
 
 }  // namespace matrix_kernels
 

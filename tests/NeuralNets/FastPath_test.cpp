@@ -88,6 +88,18 @@ std::unique_ptr<TBasicNetwork> ConnectedNet() {
   return net;
 }
 
+// An MLP whose hidden-to-output set has a frozen weight when the module
+// copies it and is thawed afterwards: the network's flags then let the walks
+// hand that set over whole while the gradient copy, still frozen there, keeps
+// the weight's gradient through the clearing before every pattern.
+std::unique_ptr<TBasicNetwork> MLPFrozenAtCopy() {
+  auto net = PrunedMLP();
+  net->priv_conns_index[3][2]->SetUntrainable(1, 1);
+  return net;
+}
+
+void Thaw(TBasicNetwork* net) { net->priv_conns_index[3][2]->SetTrainable(1, 1); }
+
 struct TCase {
   const char* name;
   bool batch;
@@ -113,10 +125,12 @@ std::unique_ptr<TKQstructure> Params(const TCase& c) {
 // Everything training leaves behind: the epoch errors, every weight of the
 // network and of both working copies (pruned places included), and the
 // neuron errors held in the gradient copy.
-std::vector<double> Train(TBasicNetwork* net, const TCase& c) {
+std::vector<double> Train(TBasicNetwork* net, const TCase& c,
+                          void (*afterCopies)(TBasicNetwork*) = nullptr) {
   const auto data = Samples();
   const auto params = Params(c);
   TBackpropModule module(net);
+  if (afterCopies != nullptr) afterCopies(net);
   // Momentum carried over from earlier training, so that every set's step
   // counts from the first pattern on, also where no gradient reaches.
   std::srand(3);
@@ -155,18 +169,21 @@ TEST(FastPathTest, TrainingEndsWithTheBitsOfTheWeightByWeightRoute) {
   struct TShape {
     const char* name;
     std::unique_ptr<TBasicNetwork> (*make)();
+    void (*afterCopies)(TBasicNetwork*);
   };
-  const TShape shapes[] = {{"pruned MLP", &PrunedMLP}, {"connected", &ConnectedNet}};
+  const TShape shapes[] = {{"pruned MLP", &PrunedMLP, nullptr},
+                           {"connected", &ConnectedNet, nullptr},
+                           {"thawed after the copies", &MLPFrozenAtCopy, &Thaw}};
   for (const TShape& shape : shapes) {
     for (const TCase& c : cases) {
       SCOPED_TRACE(std::string(shape.name) + ", " + c.name);
       const auto fast = shape.make();
       const auto plain = shape.make();
-      const std::vector<double> fastState = Train(fast.get(), c);
+      const std::vector<double> fastState = Train(fast.get(), c, shape.afterCopies);
       std::vector<double> plainState;
       {
         TWeightByWeight weightByWeight;
-        plainState = Train(plain.get(), c);
+        plainState = Train(plain.get(), c, shape.afterCopies);
       }
       EXPECT_TRUE(SameBits(fastState, plainState));
       EXPECT_EQ(fastState, plainState);  // names the first differing value
@@ -231,6 +248,30 @@ TEST(FastPathTest, UpdatesReadTheParameterTextAsItStandsNow) {
     ADD_FAILURE() << "a text that is no number was accepted";
   } catch (const TKQstructure::Error& e) {
     delete e.message;
+  }
+}
+
+// Forward sums of matrices whose rows and columns fill the several-row
+// blocks (of sixteen, eight, four and one rows) and leave columns over.
+TEST(FastPathTest, ForwardSumsOfEveryBlockShapeKeepTheirBits) {
+  const int shapes[][2] = {{37, 11}, {9, 4}, {20, 3}, {5, 1}};
+  for (const auto& shape : shapes) {
+    SCOPED_TRACE(std::to_string(shape[0]) + " x " + std::to_string(shape[1]));
+    const int sizes[] = {shape[1], shape[0]};
+    TConnectedNetwork net(2, sizes);
+    net.Connect(0, 1);
+    std::srand(8);
+    net.Randomize(-2.0, 2.0);
+    for (double& v : net.layers[0]->outputs) v = RandomWeight(-3.0, 3.0);
+    TBasicConnections* conns = net.priv_conns_index[1][0];
+    std::vector<double> fast(shape[0], 0.25);
+    std::vector<double> plain = fast;
+    conns->Aggregate(fast.data());
+    {
+      TWeightByWeight weightByWeight;
+      conns->Aggregate(plain.data());
+    }
+    EXPECT_TRUE(SameBits(fast, plain));
   }
 }
 
