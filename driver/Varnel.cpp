@@ -503,6 +503,15 @@ void OnTerminatingSignal(int signal) {
   std::raise(signal);
 }
 
+// A directory opens as a stream but fails at the first read.
+bool Readable(std::ifstream& in) {
+  if (!in.is_open()) return false;
+  in.peek();
+  return !in.bad();
+}
+
+}  // namespace
+
 void RemoveTemporariesOnSignals() {
   struct sigaction action {};
   action.sa_handler = OnTerminatingSignal;
@@ -512,15 +521,6 @@ void RemoveTemporariesOnSignals() {
     sigaction(signal, &action, nullptr);
   }
 }
-
-// A directory opens as a stream but fails at the first read.
-bool Readable(std::ifstream& in) {
-  if (!in.is_open()) return false;
-  in.peek();
-  return !in.bad();
-}
-
-}  // namespace
 
 TRunSettings ReadParameters(std::istream& in, std::string* problem) {
   return TParameterReader(in).Read(problem);

@@ -88,6 +88,11 @@ void ReportFileError(const FileTools::Error& e, std::ostream& out);
 // freed here and the error's pointer cleared.
 void ReportStructureError(TKQstructure::Error& e, std::ostream& out);
 
+// Makes SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGABRT remove the temporary of
+// a destination being written before they end the program, so that the old
+// destination stays as it was. RunProgram calls it before the training.
+void RemoveTemporariesOnSignals();
+
 // The program: checks the command line, loads the parameter file and trains.
 // Messages about the command line and the parameter file go to standard
 // error; the run reports as RunTraining says. Returns the exit status (0 or 1).
