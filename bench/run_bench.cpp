@@ -218,18 +218,36 @@ TRun RunChild(const std::string& program, const std::vector<std::string>& args,
   return run;
 }
 
-// The fastest of `repeats` runs.
-TRun BestOf(int repeats, const std::string& program, const std::vector<std::string>& args,
-            const std::string& folder) {
-  TRun best;
+// A run that must succeed.
+TRun MustRun(const std::string& program, const std::vector<std::string>& args,
+             const std::string& folder) {
+  const TRun run = RunChild(program, args, folder);
+  if (!run.ok) {
+    std::fprintf(stderr, "%s failed in %s:\n%s\n", program.c_str(), folder.c_str(),
+                 run.output.c_str());
+    std::exit(1);
+  }
+  return run;
+}
+
+void KeepFaster(const TRun& run, TRun* best) {
+  if (!best->ok || run.seconds < best->seconds) *best = run;
+}
+
+// The fastest of `repeats` runs of each program; the two take turns, so
+// that a change in the machine's other load falls on both alike.
+struct TSideBySide {
+  TRun varnel;
+  TRun peer;
+};
+
+TSideBySide BestOf(int repeats, const std::string& varnel, const std::vector<std::string>& args,
+                   const std::string& peer, const std::vector<std::string>& peerArgs,
+                   const std::string& folder) {
+  TSideBySide best;
   for (int i = 0; i < repeats; ++i) {
-    const TRun run = RunChild(program, args, folder);
-    if (!run.ok) {
-      std::fprintf(stderr, "%s failed in %s:\n%s\n", program.c_str(), folder.c_str(),
-                   run.output.c_str());
-      std::exit(1);
-    }
-    if (!best.ok || run.seconds < best.seconds) best = run;
+    KeepFaster(MustRun(varnel, args, folder), &best.varnel);
+    if (!peer.empty()) KeepFaster(MustRun(peer, peerArgs, folder), &best.peer);
   }
   return best;
 }
@@ -312,22 +330,18 @@ int main(int argc, char** argv) {
     WriteParameters(w, Path(folder, "load.par"), 1, 1, 1);
     WritePeerWorkload(w, folder);
 
-    const TRun load = BestOf(repeats, varnel, {"load.par"}, folder);
-    const TRun run = BestOf(repeats, varnel, {"full.par"}, folder);
-    if (FirstLine(run.output).rfind("Error = ", 0) != 0) {
-      std::fprintf(stderr, "unexpected output of varnel: %s\n", run.output.c_str());
+    const std::string peerProgram = withPeer ? peer : std::string();
+    const TSideBySide load =
+        BestOf(repeats, varnel, {"load.par"}, peerProgram, {"fann-workload.txt", "0"}, folder);
+    const TSideBySide run = BestOf(repeats, varnel, {"full.par"}, peerProgram,
+                                   {"fann-workload.txt", std::to_string(w.Patterns())}, folder);
+    if (FirstLine(run.varnel.output).rfind("Error = ", 0) != 0) {
+      std::fprintf(stderr, "unexpected output of varnel: %s\n", run.varnel.output.c_str());
       return 1;
     }
-    double ratio = 0.0;
-    TRun peerRun;
-    TRun peerLoad;
-    if (withPeer) {
-      peerLoad = BestOf(repeats, peer, {"fann-workload.txt", "0"}, folder);
-      peerRun = BestOf(repeats, peer, {"fann-workload.txt", std::to_string(w.Patterns())}, folder);
-      ratio = peerRun.seconds / run.seconds;
-    }
-    PrintRow(w, "varnel", run, load, ratio);
-    if (withPeer) PrintRow(w, "FANN", peerRun, peerLoad, 0.0);
+    const double ratio = withPeer ? run.peer.seconds / run.varnel.seconds : 0.0;
+    PrintRow(w, "varnel", run.varnel, load.varnel, ratio);
+    if (withPeer) PrintRow(w, "FANN", run.peer, load.peer, 0.0);
     char speed[128];
     std::snprintf(speed, sizeof(speed), "%s: %.0f MB/s", w.Name().c_str(),
                   ReadMegabytesPerSecond(w, folder));
