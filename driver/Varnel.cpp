@@ -1,16 +1,21 @@
 #include "driver/Varnel.h"
 
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <csignal>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <iostream>
 #include <new>
+#include <sstream>
 #include <string>
 #include <system_error>
 
@@ -458,6 +463,71 @@ std::vector<Data*> SelectFeatures(const TRunSettings& settings,
   return selected;
 }
 
+// A line of training progress on standard error, meant for a terminal:
+// cycles and epochs done of the total, the last error, the time elapsed and
+// an estimate of the time left. It is drawn after the first cycle, then
+// redrawn in place at most four times a second, and cleared when the object
+// goes, so that whatever is printed next starts on a clean line.
+class TProgressLine {
+ public:
+  // REQUIRES: epochs >= 1, changeAfter >= 1, as the checked settings are.
+  TProgressLine(int epochs, int changeAfter)
+      : totalCycles_((static_cast<long long>(epochs) + changeAfter - 1) / changeAfter),
+        totalEpochs_(totalCycles_ * changeAfter) {}
+  TProgressLine(const TProgressLine&) = delete;
+  TProgressLine& operator=(const TProgressLine&) = delete;
+  ~TProgressLine() {
+    if (drawn_) std::cerr << "\r\033[K" << std::flush;
+  }
+
+  void Update(int cycles, int epochs, double error) {
+    const Clock::time_point now = Clock::now();
+    if (drawn_ && now - lastDrawn_ < std::chrono::milliseconds(250)) return;
+    std::cerr << '\r' << Fitted(Text(cycles, epochs, error, now)) << "\033[K" << std::flush;
+    drawn_ = true;
+    lastDrawn_ = now;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  // "0:07", "12:34", "1:02:03".
+  static std::string Duration(double seconds) {
+    const long long s = static_cast<long long>(seconds + 0.5);
+    char text[64];
+    if (s >= 3600) {
+      std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+    } else {
+      std::snprintf(text, sizeof text, "%lld:%02lld", s / 60, s % 60);
+    }
+    return text;
+  }
+
+  std::string Text(int cycles, int epochs, double error, Clock::time_point now) const {
+    const double elapsed = std::chrono::duration<double>(now - start_).count();
+    const double left = elapsed * static_cast<double>(totalEpochs_ - epochs) / epochs;
+    std::ostringstream text;
+    text << "cycle " << cycles << '/' << totalCycles_ << "  epoch " << epochs << '/' << totalEpochs_
+         << "  error " << error << "  " << Duration(elapsed) << " elapsed  " << Duration(left)
+         << " left";
+    return text.str();
+  }
+
+  // A line longer than the terminal is wide would wrap, and the next redraw
+  // would start on the wrapped part.
+  static std::string Fitted(const std::string& text) {
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col < 2) return text;
+    return text.substr(0, size.ws_col - 1u);
+  }
+
+  const long long totalCycles_;
+  const long long totalEpochs_;  // the epochs rounded up to whole cycles
+  const Clock::time_point start_ = Clock::now();
+  Clock::time_point lastDrawn_;
+  bool drawn_ = false;
+};
+
 // The run inside the guarded region of RunTraining; failures of the library
 // and the file handlers leave it as exceptions.
 int Train(const TRunSettings& settings) {
@@ -480,9 +550,19 @@ int Train(const TRunSettings& settings) {
   std::unique_ptr<TMLPBPBootStrap> PtrTrainer(new (std::nothrow)
                                                   TMLPBPBootStrap(PtrMLPToTrain.get()));
   VARNEL_ASSERT(PtrTrainer != nullptr, "PtrTrainer != 0");
+  // Only a terminal gets the progress: piped or redirected, the run's output
+  // stays exactly as it was.
+  std::unique_ptr<TProgressLine> progress;
+  if (isatty(STDERR_FILENO)) {
+    progress = std::make_unique<TProgressLine>(settings.epochs, settings.changeAfter);
+    PtrTrainer->afterCycle = [&progress](int cycles, int epochs, double error) {
+      progress->Update(cycles, epochs, error);
+    };
+  }
   const double error = PtrTrainer->Train(
       settings.numClasses, classTables.data(), settings.examples.data(), settings.epochs,
       settings.changeAfter, settings.learningRate, settings.momentum, 0.0, settings.batch);
+  progress.reset();
   std::cout << "Error = " << error << std::endl;
   networkTools.WriteNetworkFile(settings.destinationFile.c_str(), PtrMLPToTrain.get(), nullptr);
 

@@ -89,6 +89,30 @@ class TCliRun {
     return result;
   }
 
+  // As Run, with standard error on a pseudo-terminal instead of a pipe; the
+  // result's `err` is what the terminal received.
+  TRunResult RunOnTerminal(const std::vector<std::string>& args) const {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    int out[2];
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || pipe(out) != 0) {
+      ADD_FAILURE() << "pseudo-terminal: " << std::strerror(errno);
+      if (master >= 0) close(master);
+      return {"", "", -1};
+    }
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    const std::string terminal = ptsname(master);
+    const pid_t pid = fork();
+    if (pid == 0) Exec(args, out[1], open(terminal.c_str(), O_RDWR | O_NOCTTY));
+    close(out[1]);
+    TRunResult result{"", "", -1};
+    // The terminal reads as closed (EIO) once the program has closed its side.
+    Drain(out[0], master, &result);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+  }
+
  private:
   [[noreturn]] void Exec(const std::vector<std::string>& args, int out, int err) const {
     std::vector<char*> argv;
@@ -480,6 +504,24 @@ TEST(CliTest, SeedRepeatsARun) {
   ASSERT_FALSE(first.empty());
   EXPECT_EQ(TrainedWith(kRun + "Seed = 42\n"), first);
   EXPECT_NE(TrainedWith(kRun + "Seed = 43\n"), first);
+}
+
+// On a terminal the run shows its progress in one line that it redraws and
+// finally clears, so the terminal ends as it began; piped, the same run adds
+// nothing (see the training runs above, which expect an empty error stream).
+TEST(CliTest, ProgressOnATerminal) {
+  const TCliRun run;
+  for (const TFile& file : RunFiles(kRun)) run.Write(file);
+  const TRunResult result = run.RunOnTerminal({"run.par"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_TRUE(MatchesOutput(result.out, kErrorLine)) << result.out;
+  // 20 epochs in cycles of 5; the first cycle is always shown.
+  const std::string first = "\rcycle 1/4  epoch 5/20  error ";
+  const std::string cleared = "\r\033[K";
+  EXPECT_EQ(result.err.compare(0, first.size(), first), 0) << result.err;
+  ASSERT_GE(result.err.size(), cleared.size());
+  EXPECT_EQ(result.err.substr(result.err.size() - cleared.size()), cleared) << result.err;
+  EXPECT_EQ(result.err.find('\n'), std::string::npos) << result.err;
 }
 
 // Every failure of a run ends it with status 1 and writes no destination.
