@@ -1,5 +1,8 @@
 #include "NeuralNets/TWeightMatrix.h"
 
+#include <cstdint>
+#include <cstring>
+
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
 #include <immintrin.h>
 #define VARNEL_AVX2_SUMS 1
@@ -7,12 +10,34 @@
 
 namespace varnel {
 
+namespace {
+
 // The bytes are combined without an early exit, which lets the compiler scan
 // them a vector at a time.
-VARNEL_VECTOR_CLONES bool AllFlagsHold(const unsigned char* flags, int n, unsigned char bits) {
+VARNEL_VECTOR_CLONES bool AllBytesHold(const unsigned char* flags, int n, unsigned char bits) {
   unsigned char common = bits;
   for (int i = 0; i < n; ++i) common &= flags[i];
   return common == bits;
+}
+
+}  // namespace
+
+bool AllFlagsHold(const unsigned char* flags, int n, unsigned char bits) {
+  // The flags of a small matrix are looked at eight at a time in place: a
+  // vector loop would spend more on its start and end than on the bytes.
+  constexpr int kShort = 64;
+  if (n >= kShort) return AllBytesHold(flags, n, bits);
+  const std::uint64_t everyByte = 0x0101010101010101ULL * bits;
+  std::uint64_t common = everyByte;
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t eight;
+    std::memcpy(&eight, flags + i, 8);
+    common &= eight;
+  }
+  unsigned char rest = bits;
+  for (; i < n; ++i) rest &= flags[i];
+  return common == everyByte && rest == bits;
 }
 
 namespace matrix_kernels {

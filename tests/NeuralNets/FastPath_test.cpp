@@ -275,6 +275,23 @@ TEST(FastPathTest, ForwardSumsOfEveryBlockShapeKeepTheirBits) {
   }
 }
 
+// The flag scan decides which route a walk takes; one byte short of the
+// bits, wherever it lies, must be seen in short and long blocks alike.
+TEST(FastPathTest, FlagScanFindsTheOneByteThatLacksTheBits) {
+  for (int n : {0, 1, 7, 8, 9, 63, 64, 65, 200}) {
+    std::vector<unsigned char> flags(n, FMaskAll);
+    EXPECT_TRUE(AllFlagsHold(flags.data(), n, FMaskAll)) << n;
+    for (int at : {0, n / 2, n - 1}) {
+      if (n == 0) continue;
+      flags.assign(n, FMaskAll);
+      flags[at] = FMaskExists;
+      EXPECT_FALSE(AllFlagsHold(flags.data(), n, FMaskAll)) << n << " at " << at;
+      EXPECT_TRUE(AllFlagsHold(flags.data(), n, FMaskExists)) << n << " at " << at;
+      EXPECT_FALSE(AllFlagsHold(flags.data(), n, FMaskTrainable)) << n << " at " << at;
+    }
+  }
+}
+
 // A set that joins a layer to itself: the forward sum of a row reads the
 // sums already added for earlier rows, so it must not be summed several
 // rows at once.
