@@ -57,8 +57,8 @@ std::unique_ptr<TErrorObj> NewErrorObj(bool crossEntropy, int outputs) {
 
 }  // namespace
 
-double TRealParameterCache::Read(const TKQstructure* params, const char* key, double fallback) {
-  const TKQstructure* entry = Find(params, key);
+double TRealParameterCache::Read(const TKQstructure* params) {
+  const TKQstructure* entry = Find(params);
   if (entry == nullptr) return fallback;
   if (converted && entry->word == text) return value;
   const double read = TKQstructure::ReadReal(entry->GetWord());  // throws before anything changes
@@ -68,11 +68,10 @@ double TRealParameterCache::Read(const TKQstructure* params, const char* key, do
   return value;
 }
 
-const TKQstructure* TRealParameterCache::Find(const TKQstructure* params, const char* key) {
-  if (SameSearch(params, key)) return found < 0 ? nullptr : params->GetPair(found).value.get();
-  const TKQstructure* entry = params->FindValue(key);
+const TKQstructure* TRealParameterCache::Find(const TKQstructure* params) {
+  if (SameSearch(params)) return found < 0 ? nullptr : params->GetPair(found).value.get();
+  const TKQstructure* entry = params->FindValue(key.c_str());
   searched = params;
-  searchedKey = key;
   keys.resize(params->GetCount());
   found = -1;
   for (int i = 0; i < params->GetCount(); ++i) {
@@ -108,8 +107,8 @@ bool SameText(const std::string& a, const std::string& b) {
 }  // namespace
 
 // The same keys in the same order give the same case-insensitive match.
-bool TRealParameterCache::SameSearch(const TKQstructure* params, const char* key) const {
-  if (params != searched || std::strcmp(searchedKey.c_str(), key) != 0) return false;
+bool TRealParameterCache::SameSearch(const TKQstructure* params) const {
+  if (params != searched) return false;
   if (static_cast<int>(keys.size()) != params->GetCount()) return false;
   for (int i = 0; i < params->GetCount(); ++i) {
     if (!SameText(params->GetPair(i).key, keys[i])) return false;
@@ -224,8 +223,8 @@ bool TTrainModule::CombinesUpdates(const TEpochSettings& settings) const {
 bool TTrainModule::ReadUpdateRule(const TKQstructure* params, double* learningRate,
                                   double* momentum) {
   try {
-    *learningRate = learningRateParameter.Read(params, "LEARNINGRATE", 0.0);
-    *momentum = momentumParameter.Read(params, "MOMENTUM", 0.0);
+    *learningRate = learningRateParameter.Read(params);
+    *momentum = momentumParameter.Read(params);
   } catch (const TKQstructure::Error& e) {
     delete e.message;
     return false;
@@ -405,8 +404,8 @@ void TTrainModule::WalkConnectedSets(TIterateObj2* visitor) {
 // ---------------------------------------------------------------------------
 
 void TBackpropModule::UpdateWeights(TKQstructure* params) {
-  const double learningRate = learningRateParameter.Read(params, "LEARNINGRATE", 0.0);
-  const double momentum = momentumParameter.Read(params, "MOMENTUM", 0.0);
+  const double learningRate = learningRateParameter.Read(params);
+  const double momentum = momentumParameter.Read(params);
   ApplyUpdate(learningRate, momentum);
 }
 

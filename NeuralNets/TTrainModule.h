@@ -22,18 +22,22 @@ class TKQstructure;
 // converted last, so the value it returns is the one a fresh reading gives.
 class TRealParameterCache {
  public:
-  double Read(const TKQstructure* params, const char* key, double fallback);
+  TRealParameterCache(const char* parameter_key, double absent_value)
+      : key(parameter_key), fallback(absent_value) {}
+
+  double Read(const TKQstructure* params);
 
  private:
   // params' value for key (null when absent), as FindValue finds it.
-  const TKQstructure* Find(const TKQstructure* params, const char* key);
-  bool SameSearch(const TKQstructure* params, const char* key) const;
+  const TKQstructure* Find(const TKQstructure* params);
+  bool SameSearch(const TKQstructure* params) const;
 
+  std::string key;
+  double fallback;                         // the value when key is absent
   const TKQstructure* searched = nullptr;  // the structure searched last
-  std::string searchedKey;
-  std::vector<std::string> keys;  // its keys then, in order
-  int found = -1;                 // the index of the pair found, -1: none
-  std::string text;               // the text that value was converted from
+  std::vector<std::string> keys;           // its keys then, in order
+  int found = -1;                          // the index of the pair found, -1: none
+  std::string text;                        // the text that value was converted from
   double value = 0.0;
   bool converted = false;
 };
@@ -104,8 +108,8 @@ class TTrainModule {
 
  protected:
   // The update rule's parameters, read at every update.
-  TRealParameterCache learningRateParameter;
-  TRealParameterCache momentumParameter;
+  TRealParameterCache learningRateParameter{"LEARNINGRATE", 0.0};
+  TRealParameterCache momentumParameter{"MOMENTUM", 0.0};
 
  private:
   // The keys that an epoch reads before its first pattern.
