@@ -34,17 +34,20 @@ bool LooksLikeOption(const std::string& argument) {
 }
 
 // Converts the whole text with from_chars, which ignores the locale; one
-// leading "+" is accepted, as the standard conversions accept it.
+// leading "+" is accepted, as the standard conversions accept it. Returns
+// errc() on success, result_out_of_range for a number too large for Number,
+// invalid_argument otherwise.
 template <typename Number>
-bool ConvertWhole(const std::string& text, Number* value) {
+std::errc ConvertWhole(const std::string& text, Number* value) {
   const char* first = text.c_str();
   const char* last = first + text.size();
   if (first != last && *first == '+') {
     ++first;
-    if (first != last && *first == '-') return false;
+    if (first != last && *first == '-') return std::errc::invalid_argument;
   }
   const std::from_chars_result result = std::from_chars(first, last, *value);
-  return result.ec == std::errc() && result.ptr == last;
+  if (result.ptr != last) return std::errc::invalid_argument;
+  return result.ec;
 }
 
 }  // namespace
@@ -91,8 +94,9 @@ TArguments ParseArguments(int argc, char** argv, const std::vector<TOptionSpec>&
 
 long ParseInteger(const std::string& text, const std::string& what, long low, long high) {
   long value = 0;
-  if (!ConvertWhole(text, &value)) UsageError(what + ": not an integer: " + text);
-  if (value < low || value > high) {
+  const std::errc ec = ConvertWhole(text, &value);
+  if (ec == std::errc::invalid_argument) UsageError(what + ": not an integer: " + text);
+  if (ec != std::errc() || value < low || value > high) {
     UsageError(what + ": " + text + " is outside " + std::to_string(low) + " .. " +
                std::to_string(high));
   }
@@ -101,9 +105,9 @@ long ParseInteger(const std::string& text, const std::string& what, long low, lo
 
 double ParseReal(const std::string& text, const std::string& what) {
   double value = 0.0;
-  if (!ConvertWhole(text, &value) || !std::isfinite(value)) {
-    UsageError(what + ": not a number: " + text);
-  }
+  const std::errc ec = ConvertWhole(text, &value);
+  if (ec == std::errc::result_out_of_range) UsageError(what + ": out of range: " + text);
+  if (ec != std::errc() || !std::isfinite(value)) UsageError(what + ": not a number: " + text);
   return value;
 }
 
