@@ -1,6 +1,7 @@
 // The data set file: one or two tables of equal length in the bracketed
 // syntax, a header of column and row counts followed by the rows.
 
+#include <algorithm>
 #include <climits>
 #include <fstream>
 #include <istream>
@@ -44,6 +45,12 @@ struct TTableRows {
   std::vector<double> outputValues;  // row after row
   std::vector<TLabelList> rowLabels;
 
+  void Reserve(int rows) {
+    inputValues.reserve(static_cast<size_t>(rows) * inputs);
+    outputValues.reserve(static_cast<size_t>(rows) * outputs);
+    if (labels) rowLabels.reserve(rows);
+  }
+
   // A table of the given capacity holding the first `count` rows read.
   std::unique_ptr<Data> Build(int capacity, int count) const {
     auto table = std::make_unique<Data>(capacity, inputs, outputs, labels);
@@ -56,6 +63,30 @@ struct TTableRows {
     return table;
   }
 };
+
+// The fewest characters a row of the shape takes: one per number, two per
+// label bracket ("[]").
+long long MinimalRowBytes(const TDataShape& shape) {
+  const auto columns = [](int count) { return count == kLabels ? 2LL : count; };
+  return static_cast<long long>(shape.inputs) + columns(shape.expected) + columns(shape.generated) +
+         shape.errors;
+}
+
+// At most `rows`: as many rows as the rest of the file can hold.
+int RowsThatFit(std::istream& in, const TDataShape& shape, int rows) {
+  const long long bytes = FileTools::RemainingBytes(in);
+  const long long perRow = MinimalRowBytes(shape);
+  if (bytes < 0 || perRow == 0) return rows;
+  return static_cast<int>(std::min<long long>(rows, bytes / perRow));
+}
+
+// Refuses a header's row count that the rest of the file cannot hold,
+// before anything is set aside for the rows.
+void CheckRowsFit(std::istream& in, const TDataShape& shape) {
+  if (RowsThatFit(in, shape, shape.rows) < shape.rows) {
+    FileTools::RaiseReadError(in, "More rows than the file can hold");
+  }
+}
 
 // Reads n bare numbers of the rows block.
 void ReadNumbers(FileTools& tools, std::istream& in, const char* rowsBlock, int n,
@@ -85,6 +116,14 @@ void ReadTables(FileTools& tools, std::istream& in, const char* rowsBlock, const
   // header claims.
   const bool rowsHoldData = first.inputs > 0 || first.outputs > 0 || first.labels ||
                             second.inputs > 0 || second.outputs > 0 || second.labels;
+  // Room for as many rows as the rest of the file can hold, at most the
+  // count: values then take their room once, without the slack of a
+  // growing vector.
+  if (rowsHoldData) {
+    const int rows = RowsThatFit(in, shape, count);
+    first.Reserve(rows);
+    second.Reserve(rows);
+  }
   for (int r = 0; rowsHoldData && r < count; ++r) {
     ReadNumbers(tools, in, rowsBlock, first.inputs, &first.inputValues);
     if (first.labels) first.rowLabels.push_back(*tools.ReadLabels(in));
@@ -266,6 +305,7 @@ int FileTools::ReadDataFile(const char* name, std::unique_ptr<Data>* table1,
   const TBlockNames names = ReadDataSetStart(*this, in, &shape);
   std::unique_ptr<Data> first;
   std::unique_ptr<Data> second;
+  CheckRowsFit(in, shape);
   ReadTables(*this, in, names.rows.c_str(), shape, shape.rows, shape.rows, &first, &second);
   ExpectEnd(ReadItem(names.rows.c_str(), in, false), in);
   ExpectEnd(ReadItem(names.dataSet.c_str(), in, false), in);

@@ -57,22 +57,6 @@ constexpr long long kMaxWeights = 1LL << 27;
 constexpr long long kFreeWeights = 1LL << 20;
 constexpr long long kMinLayerBytes = 32;  // "[Layer=0][LayerType=Gain]" and so on
 
-// The characters left in the stream from where it stands, or -1 when the
-// stream cannot tell.
-long long RemainingBytes(std::istream& in) {
-  const std::streampos here = in.tellg();
-  if (here < 0) return -1;
-  in.seekg(0, std::ios::end);
-  const std::streampos end = in.tellg();
-  in.seekg(here);
-  if (end < 0 || !in) {
-    in.clear();
-    in.seekg(here);
-    return -1;
-  }
-  return static_cast<long long>(end - here);
-}
-
 // ---------------------------------------------------------------------------
 // Reading
 
@@ -104,7 +88,7 @@ struct TLayerState {
 class TNetworkReader {
  public:
   TNetworkReader(FileTools* tools, std::istream* in)
-      : tools_(*tools), in_(*in), bytes_(RemainingBytes(*in)) {}
+      : tools_(*tools), in_(*in), bytes_(FileTools::RemainingBytes(*in)) {}
 
   std::unique_ptr<TBasicNetwork> Read();
 

@@ -278,6 +278,21 @@ bool FileTools::IsBlock(const TParseItem& item, const char* keyword) {
 // std::from_chars reads the "C" notation whatever the locale, which the
 // C library's scanners do not promise.
 
+long long FileTools::RemainingBytes(std::istream& in) {
+  if (!in) return -1;
+  const std::streampos here = in.tellg();
+  if (here < 0) return -1;
+  in.seekg(0, std::ios::end);
+  const std::streampos end = in.tellg();
+  in.clear();
+  in.seekg(here);
+  if (end < 0 || !in) {
+    in.clear();
+    return -1;
+  }
+  return static_cast<long long>(end - here);
+}
+
 long FileTools::ToInteger(std::istream& in, const char* text) {
   const char* start = NumberStart(text);
   long value = 0;

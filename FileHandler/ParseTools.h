@@ -99,6 +99,10 @@ class FileTools {
   // The item is the statement, or the block start, of that keyword.
   static bool IsStatement(const TParseItem& item, const char* keyword);
   static bool IsBlock(const TParseItem& item, const char* keyword);
+  // The characters from the stream's position to its end, or -1 when the
+  // stream cannot tell; the position is kept. Readers use it to refuse
+  // counts that the rest of a file cannot hold.
+  static long long RemainingBytes(std::istream& in);
   // Throw Error with the message and the stream being read or written.
   [[noreturn]] static void RaiseReadError(std::istream& in, std::string message);
   [[noreturn]] static void RaiseWriteError(std::ostream& out, std::string message);

@@ -133,12 +133,22 @@ TEST_F(FilerTest, HeaderOrderAndEveryReaderMessage) {
       {Header("[Rows = 2][Inputs = 2]") + "1 2 3", "Unexpected end of file"},
       {Header("[Rows = 1][Inputs = 1][ExpectedOutputs = Labels]") + "1 2 [~Data][~DataSet]",
        "Expected '['"},
-      {Header("[Rows = 1][Inputs = 1][ExpectedOutputs = Labels]") + "1", "Unexpected end of file"},
+      {Header("[Rows = 1][Inputs = 1][ExpectedOutputs = Labels]") + "1",
+       "More rows than the file can hold"},
+      {Header("[Rows = 1][Inputs = 1][ExpectedOutputs = Labels]") + "1  ",
+       "Unexpected end of file"},
       {Header("[Rows = 1][Inputs = 1][ExpectedOutputs = Labels]") + "1 [a b",
        "Unexpected end of file"},
-      // A header that claims far more rows than the file holds fails on the
-      // missing rows instead of setting the memory for them aside.
-      {Header("[Rows = 2000000000][Inputs = 1000]") + rows, "Token (number) expected"},
+      // A header that claims more rows than the rest of the file can hold
+      // (a character per number, two per label bracket) is refused before
+      // any memory is set aside for them; a claim that fits fails on the
+      // missing rows.
+      {Header("[Rows = 2000000000][Inputs = 1000]") + rows, "More rows than the file can hold"},
+      {Header("[Rows = 2147483647][Inputs = 2147483647][ExpectedOutputs = 2147483647]"
+              "[GeneratedOutputs = Labels][Error = 2147483647]") +
+           rows,
+       "More rows than the file can hold"},
+      {Header("[Rows = 10][Inputs = 1][ExpectedOutputs = 1]") + rows, "Token (number) expected"},
       {Header("[Rows = 2000000000]") + "[~Data]\n[~DataSet]\n", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(ReadError(c.text), c.message) << c.text;
