@@ -220,6 +220,10 @@ def data_set_text(rows, n_inputs, n_outputs):
     return "".join(text)
 
 
+def counted(n, noun):
+    return "%d %s%s" % (n, noun, "" if n == 1 else "s")
+
+
 def write_text(path, text):
     try:
         with open(path, "w") as out:
@@ -238,7 +242,7 @@ def import_rows(args, scaling, header, rows):
                   for n, row in rows]
         path = args.prefix + ".dat"
         write_text(path, data_set_text(scaled, n_inputs, 0))
-        return ["%s: %d rows without classes" % (path, len(scaled))]
+        return ["%s: %s without classes" % (path, counted(len(scaled), "row"))]
 
     class_at = header.index(scaling.class_column)
     positions = {value: k for k, (value, _) in enumerate(scaling.classes)}
@@ -256,8 +260,8 @@ def import_rows(args, scaling, header, rows):
     for k, ((value, part), members) in enumerate(zip(scaling.classes, per_class)):
         path = "%s-%s.dat" % (args.prefix, part)
         write_text(path, data_set_text(members, n_inputs, len(scaling.classes)))
-        summary.append("%s: class %d (%s = %s), %d rows"
-                       % (path, k, scaling.class_column, value, len(members)))
+        summary.append("%s: class %d (%s = %s), %s"
+                       % (path, k, scaling.class_column, value, counted(len(members), "row")))
     return summary
 
 
