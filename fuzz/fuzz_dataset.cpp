@@ -73,7 +73,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // The first byte chooses the row count of the row reader; the rest is the file.
+  // The first byte chooses the row count of the row reader (a line end: 2);
+  // the rest is the file.
   const int rows = size > 0 ? data[0] % 8 : 0;
   const std::string path = size > 0 ? varnel::WriteScratchFile("in.dat", data + 1, size - 1)
                                     : varnel::WriteScratchFile("in.dat", std::string());
