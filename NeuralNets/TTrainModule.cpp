@@ -200,15 +200,17 @@ void TTrainModule::OnlinePass(Data* data, TKQstructure* params, const TEpochSett
   const int n = data->GetNumRows();
   const bool combine = CombinesUpdates(settings);
   for (int i = 0; i < n; ++i) {
-    gradient->Randomize(0.0, 0.0);
-    data->GetNextRow(rows_.input.data(), rows_.expected.data(), nullptr);
     double learningRate = 0.0;
     double momentum = 0.0;
     if (combine && ReadUpdateRule(params, &learningRate, &momentum) && momentum != 0.0) {
+      ClearGradientOutsideWalks();
+      data->GetNextRow(rows_.input.data(), rows_.expected.data(), nullptr);
       TrainPatternWithMomentum(rows_.input.data(), rows_.expected.data(), settings.crossEntropy,
                                err, learningRate, momentum);
       continue;
     }
+    gradient->Randomize(0.0, 0.0);
+    data->GetNextRow(rows_.input.data(), rows_.expected.data(), nullptr);
     CalcPatternGradient(rows_.input.data(), rows_.expected.data(), settings.crossEntropy, err);
     if (settings.penalized) AddPenaltyGradient(settings.penalty, 1, n, settings.penaltyRate);
     UpdateWeights(params);
@@ -217,7 +219,21 @@ void TTrainModule::OnlinePass(Data* data, TKQstructure* params, const TEpochSett
 
 bool TTrainModule::CombinesUpdates(const TEpochSettings& settings) const {
   return !settings.penalized && TMatrixFastPaths::Enabled() &&
-         typeid(*this) == typeid(TBackpropModule);
+         typeid(*this) == typeid(TBackpropModule) && typeid(*gradient) == typeid(TBasicNetwork);
+}
+
+// The sets of `gradient` that its Randomize(0.0, 0.0) would clear, less the
+// sets of the pairs that the back-propagation walks: the combined walk
+// clears those itself. Clearing draws no random number, so the order of the
+// sets does not matter.
+void TTrainModule::ClearGradientOutsideWalks() {
+  const int n = gradient->numLayers;
+  for (int to = 0; to < n; ++to) {
+    for (int from = 0; from < n; ++from) {
+      if (from < to && network->priv_conns_index[to][from]->IsConnected()) continue;
+      gradient->priv_conns_index[to][from]->Randomize(0.0, 0.0);
+    }
+  }
 }
 
 bool TTrainModule::ReadUpdateRule(const TKQstructure* params, double* learningRate,
@@ -238,7 +254,7 @@ void TTrainModule::TrainPatternWithMomentum(const double* input, const double* e
   ClearDeltas();
   CalcOutputErrors(input, expected, err);
   TIterateObj3ErrorsDeltasAndMomentum carryAndStep(learningRate, momentum);
-  carryAndStep.gradientCleared = true;  // by OnlinePass, before this pattern
+  carryAndStep.clearGradient = true;  // left to it by ClearGradientOutsideWalks
   for (int layer = network->numLayers - 1; layer >= 0; --layer) {
     const ActFn fn = LayerDeltas(layer, crossEntropy);
     for (int from = layer - 1; from >= 0; --from) {
@@ -520,7 +536,14 @@ bool TIterateObj3UpdateMomentum::VisitRow(int n) {
 
 bool TIterateObj3UpdateMomentum::VisitMatrix(int rows, int cols) { return VisitRow(rows * cols); }
 
+void TIterateObj3ErrorsDeltasAndMomentum::ClearOnce() {
+  if (!clearGradient || conn2 == clearedSet) return;
+  conn2->Randomize(0.0, 0.0);
+  clearedSet = conn2;
+}
+
 void TIterateObj3ErrorsDeltasAndMomentum::Visit() {
+  ClearOnce();
   const double d = toOutputs2[toNode];
   fromOutputs2[fromNode] += *weight1 * d;
   *weight2 += fromOutputs1[fromNode] * d;
@@ -596,6 +619,7 @@ bool TIterateObj3ErrorsDeltasAndMomentum::SeparateArrays() const {
 
 bool TIterateObj3ErrorsDeltasAndMomentum::VisitRow(int n) {
   if (!SeparateArrays()) return false;
+  ClearOnce();
   const double d = toOutputs2[toNode];
   CarryRowErrors(weight1, d, fromOutputs2, n);
   StepRow(weight1, weight2, weight3, fromOutputs1, d, n, -learningRate, momentum);
@@ -606,7 +630,15 @@ bool TIterateObj3ErrorsDeltasAndMomentum::VisitRow(int n) {
 // of rows follow the carrying of the whole block.
 bool TIterateObj3ErrorsDeltasAndMomentum::VisitMatrix(int rows, int cols) {
   if (!SeparateArrays()) return false;
-  const auto step = gradientCleared && ClearsEveryWeight(conn2) ? &StepClearedRow : &StepRow;
+  // Clearing would set every weight of this block to 0.0 and nothing else,
+  // and each one is written below as 0.0 + x * d: the clearing is left out.
+  const bool writeThrough = clearGradient && conn2 != clearedSet && ClearsEveryWeight(conn2);
+  if (writeThrough) {
+    clearedSet = conn2;
+  } else {
+    ClearOnce();
+  }
+  const auto step = writeThrough ? &StepClearedRow : &StepRow;
   const double* d = toOutputs2 + toNode;
   for (int r = 0; r < rows;) {
     const int block = rows - r >= 4 ? 4 : 1;

@@ -133,11 +133,17 @@ class TTrainModule {
   // The learning rate and momentum that UpdateWeights would read now; false
   // when either text is not a number (UpdateWeights then raises the error).
   bool ReadUpdateRule(const TKQstructure* params, double* learningRate, double* momentum);
+  // The part of gradient->Randomize(0.0, 0.0) that TrainPatternWithMomentum
+  // does not do itself.
+  void ClearGradientOutsideWalks();
   // CalcPatternGradient followed by ApplyUpdate(learningRate, momentum), in
   // one walk over each set that the back-propagation walks: a weight is
   // updated as soon as it has carried its destination's delta back and its
   // gradient is complete, which is all the update reads. The other
-  // connected sets are updated afterwards. REQUIRES: momentum != 0.0.
+  // connected sets are updated afterwards. The walks also clear the gradient
+  // sets they walk, which ClearGradientOutsideWalks leaves to them.
+  // REQUIRES: momentum != 0.0; ClearGradientOutsideWalks since `gradient`
+  // was last written.
   void TrainPatternWithMomentum(const double* input, const double* expected, bool crossEntropy,
                                 TErrorObj* err, double learningRate, double momentum);
   // Turns layer's errors into deltas (the first steps of BackPropagateLayer)
@@ -218,13 +224,17 @@ class TIterateObj3ErrorsDeltasAndMomentum final : public TIterateObj3 {
 
   double learningRate;
   double momentum;
-  // The gradient network was cleared (Randomize(0.0, 0.0)) since its weights
-  // were last written, so a matrix whose every weight that clearing reached
-  // holds 0.0, and g + x * d there is 0.0 + x * d without reading g.
-  bool gradientCleared = false;
+  // The gradient sets of the walks still have to be cleared for this pattern
+  // (their Randomize(0.0, 0.0)): the visitor clears each one before its
+  // first weight, or, when the walk hands it over whole and the clearing
+  // would reach every weight, writes every gradient as 0.0 + x * d instead.
+  bool clearGradient = false;
 
  private:
   bool SeparateArrays() const;
+  void ClearOnce();  // clears conn2 when clearGradient and not yet done
+
+  TBasicConnections* clearedSet = nullptr;  // the gradient set cleared last
 };
 
 // Adds the gradient of the QUADPENALTY term k1 * beta * w^2 / (beta * w^2 + 1)
