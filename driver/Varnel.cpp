@@ -598,6 +598,10 @@ void RemoveTemporariesOnSignals() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESETHAND;
   for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT}) {
+    // A signal the program was started to ignore (a background job's
+    // Ctrl-C, nohup's hang-up) stays ignored.
+    struct sigaction previous {};
+    if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
     sigaction(signal, &action, nullptr);
   }
 }

@@ -90,7 +90,8 @@ void ReportStructureError(TKQstructure::Error& e, std::ostream& out);
 
 // Makes SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGABRT remove the temporary of
 // a destination being written before they end the program, so that the old
-// destination stays as it was. RunProgram calls it before the training.
+// destination stays as it was; signals that the program inherited as
+// ignored stay ignored. RunProgram calls it before the training.
 void RemoveTemporariesOnSignals();
 
 // The program: checks the command line, loads the parameter file and trains.

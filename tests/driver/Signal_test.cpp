@@ -95,6 +95,10 @@ TEST_F(SignalTest, TrainingStoppedBySignalKeepsTheOldDestination) {
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
+      // The test runner may have been started with these signals ignored,
+      // which the program would keep.
+      std::signal(SIGINT, SIG_DFL);
+      std::signal(SIGTERM, SIG_DFL);
       if (chdir(dir_.c_str()) != 0) _exit(127);
       execl(VARNEL_BINARY, VARNEL_BINARY, "run.par", static_cast<char*>(nullptr));
       _exit(127);
@@ -117,6 +121,8 @@ TEST_F(SignalTest, SignalDuringTheWriteRemovesTheTemporary) {
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
+      std::signal(SIGINT, SIG_DFL);
+      std::signal(SIGTERM, SIG_DFL);
       RemoveTemporariesOnSignals();
       TReplacingFile file(destination.c_str());
       file.stream() << "half of a new network" << std::flush;
@@ -128,6 +134,21 @@ TEST_F(SignalTest, SignalDuringTheWriteRemovesTheTemporary) {
     EXPECT_EQ(ReadFile(destination), "the old network\n");
     EXPECT_EQ(FileNames(dir_), std::set<std::string>{"net.wgt"});
   }
+}
+
+// Started with SIGTERM ignored, the program keeps ignoring it.
+TEST_F(SignalTest, AnInheritedIgnoredSignalStaysIgnored) {
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    std::signal(SIGTERM, SIG_IGN);
+    RemoveTemporariesOnSignals();
+    raise(SIGTERM);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 }  // namespace
