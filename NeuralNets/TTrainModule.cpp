@@ -262,6 +262,9 @@ void TTrainModule::TrainPatternWithMomentum(const double* input, const double* e
       if (!conn->IsConnected()) continue;
       VARNEL_ASSERT(fn != ActError, "fn != ActError");
       conn->Iterate3(&carryAndStep, gradient.get(), last_change.get(), kTrainableWeights);
+      // A walk that visited no weight has not cleared its gradient set.
+      TBasicConnections* gradientSet = gradient->priv_conns_index[layer][from];
+      if (!carryAndStep.HasCleared(gradientSet)) gradientSet->Randomize(0.0, 0.0);
     }
   }
   // The sets that carry nothing back (from a layer to itself or to a lower

@@ -230,6 +230,9 @@ class TIterateObj3ErrorsDeltasAndMomentum final : public TIterateObj3 {
   // would reach every weight, writes every gradient as 0.0 + x * d instead.
   bool clearGradient = false;
 
+  // True when set has been cleared (or written through) by this visitor.
+  bool HasCleared(const TBasicConnections* set) const { return set == clearedSet; }
+
  private:
   bool SeparateArrays() const;
   void ClearOnce();  // clears conn2 when clearGradient and not yet done

@@ -153,10 +153,12 @@ inline void DrawRow(double* row, int n, double low, double high) {
 #define VARNEL_VECTOR_CLONES
 #endif
 
-// Whether the matrix sets take their fast paths: whole matrices and rows
-// handed to the training visitors, forward sums of several rows at once and
-// block-wide clears. Always on in a run; tests switch it off to compare the
-// fast paths with the weight-by-weight route, which must give the same bits.
+// Whether the matrix sets and the trainer take their fast paths: whole
+// matrices and rows handed to the training visitors, forward sums of several
+// rows at once, block-wide clears, and the online step that updates each
+// weight in the walk that carries its delta back. Always on in a run; tests
+// switch it off to compare the fast paths with the weight-by-weight route,
+// which must give the same bits.
 class TMatrixFastPaths {
  public:
   static bool Enabled() { return enabled; }

@@ -98,7 +98,16 @@ std::unique_ptr<TBasicNetwork> MLPFrozenAtCopy() {
   return net;
 }
 
-void Thaw(TBasicNetwork* net) { net->priv_conns_index[3][2]->SetTrainable(1, 1); }
+void Thaw(TBackpropModule* module) { module->network->priv_conns_index[3][2]->SetTrainable(1, 1); }
+
+// The bias-to-output set frozen whole in the network after the copies were
+// made, while its gradient copy holds values and is still trainable: the
+// walks then visit none of its weights, and the clearing before every
+// pattern is all that happens to its gradients.
+void FreezeBiasSetAfterCopies(TBackpropModule* module) {
+  module->network->priv_conns_index[3][0]->SetAllUntrainable();
+  module->gradient->priv_conns_index[3][0]->Randomize(0.5, 0.5);
+}
 
 struct TCase {
   const char* name;
@@ -126,11 +135,11 @@ std::unique_ptr<TKQstructure> Params(const TCase& c) {
 // network and of both working copies (pruned places included), and the
 // neuron errors held in the gradient copy.
 std::vector<double> Train(TBasicNetwork* net, const TCase& c,
-                          void (*afterCopies)(TBasicNetwork*) = nullptr) {
+                          void (*afterCopies)(TBackpropModule*) = nullptr) {
   const auto data = Samples();
   const auto params = Params(c);
   TBackpropModule module(net);
-  if (afterCopies != nullptr) afterCopies(net);
+  if (afterCopies != nullptr) afterCopies(&module);
   // Momentum carried over from earlier training, so that every set's step
   // counts from the first pattern on, also where no gradient reaches.
   std::srand(3);
@@ -169,11 +178,12 @@ TEST(FastPathTest, TrainingEndsWithTheBitsOfTheWeightByWeightRoute) {
   struct TShape {
     const char* name;
     std::unique_ptr<TBasicNetwork> (*make)();
-    void (*afterCopies)(TBasicNetwork*);
+    void (*afterCopies)(TBackpropModule*);
   };
   const TShape shapes[] = {{"pruned MLP", &PrunedMLP, nullptr},
                            {"connected", &ConnectedNet, nullptr},
-                           {"thawed after the copies", &MLPFrozenAtCopy, &Thaw}};
+                           {"thawed after the copies", &MLPFrozenAtCopy, &Thaw},
+                           {"frozen after the copies", &PrunedMLP, &FreezeBiasSetAfterCopies}};
   for (const TShape& shape : shapes) {
     for (const TCase& c : cases) {
       SCOPED_TRACE(std::string(shape.name) + ", " + c.name);
