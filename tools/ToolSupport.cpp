@@ -126,11 +126,14 @@ std::vector<int> ParseIntegerList(const std::string& text, const std::string& wh
 }
 
 std::unique_ptr<TBasicNetwork> LoadNetwork(const std::string& file) {
+  std::unique_ptr<TBasicNetwork> network;
   try {
-    return FileTools().ReadNetworkFile(file.c_str(), nullptr);
+    network = FileTools().ReadNetworkFile(file.c_str(), nullptr);
   } catch (FileTools::Error& e) {
     throw TToolError{file + ": " + e.message};
   }
+  if (NetworkOutputs(*network) < 1) throw TToolError{file + ": the output layer has no neurons"};
+  return network;
 }
 
 std::unique_ptr<Data> LoadDataSet(const std::string& file) {

@@ -61,7 +61,8 @@ std::vector<int> ParseIntegerList(const std::string& text, const std::string& wh
                                   int high);
 
 // The network that the file describes, owned by the caller. Raises
-// TToolError "FILE: <reader's message>".
+// TToolError "FILE: <reader's message>", and one naming the file when the
+// output layer has no neurons: there is nothing to recall or classify.
 std::unique_ptr<TBasicNetwork> LoadNetwork(const std::string& file);
 // The first table of a data set file (a results table after it is
 // ignored), owned by the caller. Raises TToolError naming the file when it

@@ -310,6 +310,18 @@ const std::string kNetwork =
     "[Matrix Weights TrainableInfo] 1 T 0 T 0 T 1 T [~Matrix] [~ConnectionLayer]\n"
     "[~NeuralNetwork]\n";
 
+// A network whose output layer has no neurons: nothing to classify.
+const std::string kNoOutputs =
+    "[NeuralNetwork] [NetworkType = MLP]\n"
+    "[NetworkInformation] [NumberOfLayers = 3] [~NetworkInformation]\n"
+    "[Layer = 0] [LayerType = Simple] [NumberOfNeurons = 0] [All ActivationFunction = bias]\n"
+    "[~Layer]\n"
+    "[Layer = 1] [LayerType = Input] [NumberOfNeurons = 2] [All ActivationFunction = linear]\n"
+    "[~Layer]\n"
+    "[Layer = 2] [LayerType = Simple] [NumberOfNeurons = 0] [All ActivationFunction = sigmoid]\n"
+    "[~Layer]\n"
+    "[~NeuralNetwork]\n";
+
 struct TRow {
   double x0, x1;
   int cls;
@@ -469,6 +481,9 @@ TEST(ToolsCliTest, TestReportsHowWellTheNetworkClassifies) {
                  TestFiles(), "3 data files (one per class), but the network has 2 outputs"),
           failed("missing network", {"absent.wgt", "class0.dat"}, TestFiles(),
                  "absent.wgt: Error on File Open"),
+          failed("network without outputs", {"empty.wgt", "class0.dat"},
+                 {{"empty.wgt", kNoOutputs}, {"class0.dat", DataSet(kClass0)}},
+                 "empty.wgt: the output layer has no neurons"),
           failed("missing data file", {"net.wgt", "class0.dat", "absent.dat"}, TestFiles(),
                  "absent.dat: cannot open the file"),
           failed("malformed data file", {"net.wgt", "class0.dat"},
