@@ -211,8 +211,8 @@ def number(value):
 
 def data_set_text(rows, n_inputs, n_outputs):
     text = ["[FormatVersion = 1.0]\n\n[DataSet]\n",
-            "[Rows = %d]\n[Inputs = %d]\n[ExpectedOutputs = %d]\n" % (len(rows), n_inputs, n_outputs),
-            "[GeneratedOutputs = 0]\n[Error = 0]\n\n[Data]\n"]
+            "[Rows = %d]\n[Inputs = %d]\n" % (len(rows), n_inputs),
+            "[ExpectedOutputs = %d]\n[GeneratedOutputs = 0]\n[Error = 0]\n\n[Data]\n" % n_outputs]
     for inputs, outputs in rows:
         text.append("".join(number(v) + " " for v in inputs) + "  " +
                     "".join(number(v) + " " for v in outputs) + "\n")
