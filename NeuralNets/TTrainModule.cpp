@@ -589,10 +589,35 @@ VARNEL_VECTOR_CLONES void StepClearedRow(double* __restrict w, double* __restric
 // True when Randomize(0.0, 0.0) sets every weight of conns to 0.0: a set of a
 // kind whose storage is known, with every weight trainable.
 bool ClearsEveryWeight(TBasicConnections* conns) {
-  if (typeid(*conns) == typeid(TConnectedConnections)) return true;
-  if (typeid(*conns) != typeid(TPrunedConnections)) return false;
-  const std::vector<unsigned char>& masks = static_cast<TPrunedConnections*>(conns)->array_masks;
-  return AllFlagsHold(masks.data(), static_cast<int>(masks.size()), FMaskTrainable);
+  if (typeid(*conns) == typeid(TPrunedConnections)) {
+    const std::vector<unsigned char>& masks = static_cast<TPrunedConnections*>(conns)->array_masks;
+    return AllFlagsHold(masks.data(), static_cast<int>(masks.size()), FMaskTrainable);
+  }
+  return typeid(*conns) == typeid(TConnectedConnections);
+}
+
+// A matrix of few columns, column by column: the source error of column i
+// takes the rows' terms in row order as before, each weight carries its delta
+// back before it steps, and the weights do not depend on one another
+// otherwise. A row kernel would spend more on its call than on so short a
+// row.
+template <bool kCleared>
+void CarryAndStepNarrow(double* w, double* g, double* last, const double* x, const double* d,
+                        double* e, int rows, int cols, double rate, double momentum) {
+  for (int i = 0; i < cols; ++i) {
+    double error = e[i];
+    const double xi = x[i];
+    for (int r = 0, at = i; r < rows; ++r, at += cols) {
+      const double weight = w[at];
+      error += weight * d[r];
+      const double grad = (kCleared ? 0.0 : g[at]) + xi * d[r];
+      g[at] = grad;
+      const double change = rate * grad + momentum * last[at];
+      last[at] = change;
+      w[at] = weight + change;
+    }
+    e[i] = error;
+  }
 }
 
 // The errors part of CarryFourRowsBack: every e[i] takes the four rows'
@@ -641,8 +666,15 @@ bool TIterateObj3ErrorsDeltasAndMomentum::VisitMatrix(int rows, int cols) {
   } else {
     ClearOnce();
   }
-  const auto step = writeThrough ? &StepClearedRow : &StepRow;
   const double* d = toOutputs2 + toNode;
+  constexpr int kNarrow = 8;
+  if (cols < kNarrow) {
+    const auto narrow = writeThrough ? &CarryAndStepNarrow<true> : &CarryAndStepNarrow<false>;
+    narrow(weight1, weight2, weight3, fromOutputs1, d, fromOutputs2, rows, cols, -learningRate,
+           momentum);
+    return true;
+  }
+  const auto step = writeThrough ? &StepClearedRow : &StepRow;
   for (int r = 0; r < rows;) {
     const int block = rows - r >= 4 ? 4 : 1;
     if (block == 4) {

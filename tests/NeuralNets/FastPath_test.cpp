@@ -34,9 +34,11 @@ class TWeightByWeight {
   TWeightByWeight& operator=(const TWeightByWeight&) = delete;
 };
 
-// 5 inputs, 6 hidden, 5 outputs: rows of four and a remainder, so that the
-// several-row sums and the single rows both take part.
-constexpr int kInputs = 5;
+// 9 inputs, 6 hidden, 5 outputs: rows of four and a remainder, so that the
+// several-row sums and the single rows both take part, and matrices of more
+// and of fewer than eight columns, which are walked row by row and column by
+// column.
+constexpr int kInputs = 9;
 constexpr int kHidden = 6;
 constexpr int kOutputs = 5;
 constexpr int kRows = 7;
