@@ -57,28 +57,45 @@ std::unique_ptr<TErrorObj> NewErrorObj(bool crossEntropy, int outputs) {
 
 }  // namespace
 
-double TRealParameterCache::Read(const TKQstructure* params) {
-  const TKQstructure* entry = Find(params);
-  if (entry == nullptr) return fallback;
-  if (converted && entry->word == text) return value;
-  const double read = TKQstructure::ReadReal(entry->GetWord());  // throws before anything changes
-  text = entry->word;
-  value = read;
-  converted = true;
-  return value;
+TRealParameterCache::TRealParameterCache(
+    const std::vector<std::pair<std::string, double>>& keys_read) {
+  for (const auto& key : keys_read) {
+    TEntry entry;
+    entry.key = key.first;
+    entry.fallback = key.second;
+    entries.push_back(entry);
+  }
 }
 
-const TKQstructure* TRealParameterCache::Find(const TKQstructure* params) {
-  if (SameSearch(params)) return found < 0 ? nullptr : params->GetPair(found).value.get();
-  const TKQstructure* entry = params->FindValue(key.c_str());
+void TRealParameterCache::Read(const TKQstructure* params, double* values) {
+  if (!SameSearch(params)) Search(params);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    TEntry& entry = entries[i];
+    if (entry.found < 0) {
+      values[i] = entry.fallback;
+      continue;
+    }
+    const std::string& word = params->GetPair(entry.found).value->word;
+    if (!entry.converted || word != entry.text) {
+      entry.value = TKQstructure::ReadReal(word.c_str());  // throws before anything changes
+      entry.text = word;
+      entry.converted = true;
+    }
+    values[i] = entry.value;
+  }
+}
+
+void TRealParameterCache::Search(const TKQstructure* params) {
   searched = params;
   keys.resize(params->GetCount());
-  found = -1;
-  for (int i = 0; i < params->GetCount(); ++i) {
-    keys[i] = params->GetPair(i).key;
-    if (params->GetPair(i).value.get() == entry) found = i;
+  for (int i = 0; i < params->GetCount(); ++i) keys[i] = params->GetPair(i).key;
+  for (TEntry& entry : entries) {
+    const TKQstructure* value = params->FindValue(entry.key.c_str());
+    entry.found = -1;
+    for (int i = 0; i < params->GetCount(); ++i) {
+      if (params->GetPair(i).value.get() == value) entry.found = i;
+    }
   }
-  return entry;
 }
 
 namespace {
@@ -238,13 +255,15 @@ void TTrainModule::ClearGradientOutsideWalks() {
 
 bool TTrainModule::ReadUpdateRule(const TKQstructure* params, double* learningRate,
                                   double* momentum) {
+  double values[2];
   try {
-    *learningRate = learningRateParameter.Read(params);
-    *momentum = momentumParameter.Read(params);
+    updateParameters.Read(params, values);
   } catch (const TKQstructure::Error& e) {
     delete e.message;
     return false;
   }
+  *learningRate = values[0];
+  *momentum = values[1];
   return true;
 }
 
@@ -423,9 +442,9 @@ void TTrainModule::WalkConnectedSets(TIterateObj2* visitor) {
 // ---------------------------------------------------------------------------
 
 void TBackpropModule::UpdateWeights(TKQstructure* params) {
-  const double learningRate = learningRateParameter.Read(params);
-  const double momentum = momentumParameter.Read(params);
-  ApplyUpdate(learningRate, momentum);
+  double values[2];  // LEARNINGRATE, MOMENTUM
+  updateParameters.Read(params, values);
+  ApplyUpdate(values[0], values[1]);
 }
 
 // ---------------------------------------------------------------------------

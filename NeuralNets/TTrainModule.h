@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "NeuralNets/TBasicNetwork.h"
@@ -14,32 +15,37 @@ class Data;
 class TErrorObj;
 class TKQstructure;
 
-// Reads one real parameter as ReadRealParameter does (the fallback when the
-// key is absent, TKQstructure::ReadReal of its text otherwise), for an update
-// rule that reads the same key of the same structure once per pattern. It
-// searches the keys again only when they differ from the keys it searched
-// last, and converts the text only when it differs from the text it
-// converted last, so the value it returns is the one a fresh reading gives.
+// Reads real parameters as ReadRealParameter does (an entry's fallback when
+// its key is absent, TKQstructure::ReadReal of its text otherwise), for an
+// update rule that reads the same keys of the same structure once per
+// pattern. It searches the keys again only when the structure's keys differ
+// from those it searched last, and converts a text only when it differs from
+// the text it converted last, so the values are those a fresh reading gives.
 class TRealParameterCache {
  public:
-  TRealParameterCache(const char* parameter_key, double absent_value)
-      : key(parameter_key), fallback(absent_value) {}
+  // The keys to read, each with its value when absent.
+  explicit TRealParameterCache(const std::vector<std::pair<std::string, double>>& keys_read);
 
-  double Read(const TKQstructure* params);
+  // values[i] := the value of the i-th key, in order; the first text that
+  // is not a number raises TKQstructure::Error.
+  void Read(const TKQstructure* params, double* values);
 
  private:
-  // params' value for key (null when absent), as FindValue finds it.
-  const TKQstructure* Find(const TKQstructure* params);
+  struct TEntry {
+    std::string key;
+    double fallback;   // the value when the key is absent
+    int found = -1;    // the index of its pair in the structure, -1: none
+    std::string text;  // the text that value was converted from
+    double value = 0.0;
+    bool converted = false;
+  };
+  // Finds every entry's pair as FindValue finds it.
+  void Search(const TKQstructure* params);
   bool SameSearch(const TKQstructure* params) const;
 
-  std::string key;
-  double fallback;                         // the value when key is absent
+  std::vector<TEntry> entries;
   const TKQstructure* searched = nullptr;  // the structure searched last
   std::vector<std::string> keys;           // its keys then, in order
-  int found = -1;                          // the index of the pair found, -1: none
-  std::string text;                        // the text that value was converted from
-  double value = 0.0;
-  bool converted = false;
 };
 
 // Trains one network in place on a Data table by back-propagation, driven by
@@ -108,8 +114,7 @@ class TTrainModule {
 
  protected:
   // The update rule's parameters, read at every update.
-  TRealParameterCache learningRateParameter{"LEARNINGRATE", 0.0};
-  TRealParameterCache momentumParameter{"MOMENTUM", 0.0};
+  TRealParameterCache updateParameters{{{"LEARNINGRATE", 0.0}, {"MOMENTUM", 0.0}}};
 
  private:
   // The keys that an epoch reads before its first pattern.
