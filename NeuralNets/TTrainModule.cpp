@@ -621,8 +621,9 @@ bool ClearsEveryWeight(TBasicConnections* conns) {
 // otherwise. A row kernel would spend more on its call than on so short a
 // row.
 template <bool kCleared>
-void CarryAndStepNarrow(double* w, double* g, double* last, const double* x, const double* d,
-                        double* e, int rows, int cols, double rate, double momentum) {
+void CarryAndStepNarrow(double* __restrict w, double* __restrict g, double* __restrict last,
+                        const double* __restrict x, const double* __restrict d,
+                        double* __restrict e, int rows, int cols, double rate, double momentum) {
   for (int i = 0; i < cols; ++i) {
     double error = e[i];
     const double xi = x[i];
