@@ -1,5 +1,8 @@
 #include "NeuralNets/TMLPBPBootStrap.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "DataObject/Data.h"
 #include "DataTools/DataManip/TDataManip.h"
 #include "KQmessage/KQML.h"
@@ -33,7 +36,8 @@ double TMLPBPBootStrap::Train(int classes, Data* const* tables, const int* examp
   TKQstructure params = MakeParams(learningRate, momentum, threshold, batch);
   double error = 2147483647.0;
   int epochsPerCycle = changeAfter;  // lowered for good by an early stop
-  int spent = 0;
+  // Counted in 64 bits: the last cycle may carry the count past INT_MAX.
+  long long spent = 0;
   int cycles = 0;
   while (spent < epochs && error > threshold) {
     std::unique_ptr<Data> sample;
@@ -43,7 +47,8 @@ double TMLPBPBootStrap::Train(int classes, Data* const* tables, const int* examp
     if (epochsPerCycle <= 0) break;
     spent += epochsPerCycle;
     ++cycles;
-    if (afterCycle) afterCycle(cycles, spent, error);
+    if (afterCycle)
+      afterCycle(cycles, static_cast<int>(std::min<long long>(spent, INT_MAX)), error);
   }
   return error;
 }
