@@ -6,14 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <iterator>
 #include <string>
+#include <string_view>
 
 #include "driver/Varnel.h"
 #include "fuzz/FuzzSupport.h"
 
 namespace {
 
-constexpr const char* kSeparator = "\n%%\n";
+constexpr std::string_view kSeparator = "\n%%\n";
 
 // The next part of text from *pos; the last part runs to the end.
 std::string NextPart(const std::string& text, std::size_t* pos) {
@@ -21,18 +23,13 @@ std::string NextPart(const std::string& text, std::size_t* pos) {
   const std::size_t end = text.find(kSeparator, *pos);
   const std::size_t stop = end == std::string::npos ? text.size() : end;
   std::string part = text.substr(*pos, stop - *pos);
-  *pos =
-      end == std::string::npos ? text.size() + 1 : end + std::char_traits<char>::length(kSeparator);
+  *pos = end == std::string::npos ? text.size() + 1 : end + kSeparator.size();
   return part;
 }
 
-int FileCount(const std::string& dir) {
-  int count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    static_cast<void>(entry);
-    ++count;
-  }
-  return count;
+long FileCount(const std::string& dir) {
+  return std::distance(std::filesystem::directory_iterator(dir),
+                       std::filesystem::directory_iterator());
 }
 
 }  // namespace

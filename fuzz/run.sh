@@ -19,7 +19,9 @@ seconds=$2
 build=${VARNEL_FUZZ_BUILD:-build-fuzz}
 binary=$build/fuzz/$target
 
-fuzz/build.sh "$build" >/dev/null
+# Runs started side by side share the build; one builds while the other waits.
+mkdir -p "$build"
+flock "$build/fuzz-build.lock" fuzz/build.sh "$build" >/dev/null
 [[ -x $binary ]] || { echo "No fuzz target $target" >&2; exit 2; }
 
 work=$build/fuzz-work/$target
