@@ -12,10 +12,6 @@ namespace varnel {
 
 namespace {
 
-// Below this net input the logistic function is stored as kSigmoidFloor, so
-// that the output never becomes exactly zero.
-constexpr double kSigmoidGuard = -500.0;
-constexpr double kSigmoidFloor = 1e-300;
 constexpr int kInitialCapacity = 16;
 
 double Logistic(double x) { return 1.0 / (std::exp(-x) + 1.0); }
@@ -38,9 +34,7 @@ void ActSaturatedLinear(TBasicNeuron* neuron, double net) {
   *neuron->output = net;
 }
 
-void ActSigmoid(TBasicNeuron* neuron, double net) {
-  *neuron->output = net < kSigmoidGuard ? kSigmoidFloor : Logistic(net);
-}
+void ActSigmoid(TBasicNeuron* neuron, double net) { *neuron->output = SigmoidValue(net); }
 
 void ActTanh(TBasicNeuron* neuron, double net) { *neuron->output = std::tanh(net); }
 

@@ -1,6 +1,7 @@
 #ifndef NEURALNETS_ACTFUNCTIONS_H_
 #define NEURALNETS_ACTFUNCTIONS_H_
 
+#include <cmath>
 #include <memory>
 #include <string>
 
@@ -19,6 +20,14 @@ void ActBias(TBasicNeuron* neuron, double net);
 void ActLinear(TBasicNeuron* neuron, double net);
 void ActSaturatedLinear(TBasicNeuron* neuron, double net);
 void ActSigmoid(TBasicNeuron* neuron, double net);
+// The value ActSigmoid stores, for loops that activate a whole layer without
+// a call per neuron. Below a net input of -500 it is 1e-300, so that the
+// output never becomes exactly zero.
+inline double SigmoidValue(double net) {
+  constexpr double kGuard = -500.0;
+  constexpr double kFloor = 1e-300;
+  return net < kGuard ? kFloor : 1.0 / (std::exp(-net) + 1.0);
+}
 void ActTanh(TBasicNeuron* neuron, double net);
 // The gain variants read the neuron's gain (GetGain; 1.0 for a neuron that
 // has no gain parameter).

@@ -1,5 +1,6 @@
 #include "NeuralNets/TTrainModule.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -13,6 +14,7 @@
 #include "NeuralNets/ActFunctions.h"
 #include "NeuralNets/TConnectedConnections.h"
 #include "NeuralNets/TErrorObj.h"
+#include "NeuralNets/TMLPNetwork.h"
 #include "NeuralNets/TPrunedConnections.h"
 #include "NeuralNets/TWeightMatrix.h"
 
@@ -56,6 +58,151 @@ std::unique_ptr<TErrorObj> NewErrorObj(bool crossEntropy, int outputs) {
 }
 
 }  // namespace
+
+namespace {
+
+// The arrays of one matrix set of the network and of the same set of
+// `gradient` and `last_change`, as a walk of the combined online step binds
+// them.
+struct TBlockArrays {
+  double* w = nullptr;        // the network's weights
+  double* g = nullptr;        // their gradients
+  double* last = nullptr;     // their last changes
+  const double* x = nullptr;  // the source layer's outputs
+  const double* d = nullptr;  // the destination layer's deltas
+  double* e = nullptr;        // the source layer's errors
+  int rows = 0;
+  int cols = 0;
+};
+
+// TIterateObj3ErrorsDeltasAndMomentum::Visit for every weight of a block,
+// with rate the negated learning rate; cleared: the gradients are taken as
+// 0.0 rather than read.
+void CarryAndStepBlock(const TBlockArrays& b, bool cleared, double rate, double momentum);
+
+// A matrix set of a kind whose storage is known: its row pointers, its block
+// and, for a pruneable set, its flags (null for a fully connected one).
+struct TMatrixView {
+  double* const* rows = nullptr;
+  double* block = nullptr;
+  const unsigned char* flags = nullptr;
+  int numRows = 0;
+  int numCols = 0;
+
+  int Size() const { return numRows * numCols; }
+  bool AllFlags(unsigned char bits) const {
+    return flags == nullptr || AllFlagsHold(flags, Size(), bits);
+  }
+};
+
+template <class Set>
+TMatrixView ViewOf(Set* set) {
+  TMatrixView view;
+  view.rows = set->index_weights.data();
+  view.block = set->array_weights.data();
+  view.numRows = static_cast<int>(set->index_weights.size());
+  view.numCols = view.numRows == 0 ? 0 : static_cast<int>(set->array_weights.size()) / view.numRows;
+  return view;
+}
+
+// False for a set of any other kind, whose walks are left to it.
+bool ViewMatrix(TBasicConnections* conns, TMatrixView* view) {
+  if (typeid(*conns) == typeid(TPrunedConnections)) {
+    auto* pruned = static_cast<TPrunedConnections*>(conns);
+    *view = ViewOf(pruned);
+    view->flags = pruned->array_masks.data();
+    return true;
+  }
+  if (typeid(*conns) == typeid(TConnectedConnections)) {
+    *view = ViewOf(static_cast<TConnectedConnections*>(conns));
+    return true;
+  }
+  return false;
+}
+
+bool IsEmptySet(TBasicConnections* conns) { return typeid(*conns) == typeid(TEmptyConnections); }
+
+// The network kinds whose Recall is TBasicNetwork's.
+bool RecallsAsBasic(const TBasicNetwork& net) {
+  const std::type_info& kind = typeid(net);
+  return kind == typeid(TBasicNetwork) || kind == typeid(TMLPNetwork) ||
+         kind == typeid(TConnectedNetwork);
+}
+
+// The layer kinds whose Propagate and Activate are TBasicLayer's and
+// ActivateArray's.
+bool PropagatesAsBasic(const TBasicLayer& layer) {
+  const std::type_info& kind = typeid(layer);
+  return kind == typeid(TSimpleLayer) || kind == typeid(TGainLayer);
+}
+
+// The function that layer's Activate applies to every neuron, storing
+// through the neuron's own output slot; null when they differ or a neuron
+// writes elsewhere. Unlike GetActivationFunction it caches nothing.
+ActFn CommonFunction(TBasicLayer* layer) {
+  ActFn common = layer->layerFn;
+  for (int i = 0; i < layer->numNeurons; ++i) {
+    const TBasicNeuron* neuron = layer->GetNeuron(i);
+    if (neuron->output != &layer->outputs[i]) return nullptr;
+    if (layer->layerFn == nullptr && i == 0) common = neuron->fn;
+    if (layer->layerFn == nullptr && neuron->fn != common) return nullptr;
+  }
+  return common;
+}
+
+// Whether TurnErrorsIntoDeltas knows fn's derivative.
+bool HasDerivative(ActFn fn) {
+  return fn == ActLinear || fn == ActSigmoid || fn == ActTanh || fn == ActLinearGain ||
+         fn == ActSigmoidGain || fn == ActTanhGain;
+}
+
+}  // namespace
+
+// The combined online step of one epoch, laid out before its first pattern.
+// Nothing it records (which sets are connected, their kinds, shapes, flags
+// and blocks, the layers' kinds and functions) can change while the epoch's
+// patterns are trained, so every pattern follows the record instead of
+// searching the network's slots, binding three networks and scanning flags
+// anew. Every set whose flags are not all set, or whose kind or storage is
+// not known, is still walked through its own Iterate3. The record points
+// into the three networks and owns nothing.
+struct TOnlinePlan {
+  // One set of a forward sum: added through the matrix kernel when rows is
+  // set, through the set's Aggregate otherwise.
+  struct TSum {
+    TBasicConnections* conn = nullptr;
+    double* const* rows = nullptr;
+    int numRows = 0;
+    int numCols = 0;
+    const double* x = nullptr;
+  };
+  struct TForwardLayer {
+    enum Kind { kPropagate, kCopyInput, kSum };
+    TBasicLayer* layer = nullptr;
+    Kind kind = kPropagate;
+    std::vector<TSum> sums;
+    bool sigmoid = false;  // kSum: ActSigmoid applied in place; else Activate
+  };
+  // One connected set walked by the back-propagation.
+  struct TWalk {
+    TBasicConnections* conn = nullptr;
+    TBasicConnections* gradientSet = nullptr;
+    bool direct = false;        // blocks handed to CarryAndStepBlock
+    bool writeThrough = false;  // direct, and writing clears the gradient block
+    TBlockArrays arrays;
+  };
+  struct TBackwardLayer {
+    int layer = 0;
+    ActFn deltaFn = nullptr;  // turns errors into deltas; null: already deltas
+    std::vector<TWalk> walks;
+  };
+
+  bool plannedRecall = false;
+  std::vector<TForwardLayer> forward;      // layer 0 first
+  std::vector<TBackwardLayer> backward;    // top layer first
+  std::vector<TBasicConnections*> clears;  // gradient sets cleared apart
+  std::vector<TBasicConnections*> steps;   // connected sets from a layer to itself or lower
+};
 
 TRealParameterCache::TRealParameterCache(
     const std::vector<std::pair<std::string, double>>& keys_read) {
@@ -215,17 +362,23 @@ void TTrainModule::BatchPass(Data* data, TKQstructure* params, const TEpochSetti
 void TTrainModule::OnlinePass(Data* data, TKQstructure* params, const TEpochSettings& settings,
                               TErrorObj* err) {
   const int n = data->GetNumRows();
-  const bool combine = CombinesUpdates(settings);
-  for (int i = 0; i < n; ++i) {
-    double learningRate = 0.0;
-    double momentum = 0.0;
-    if (combine && ReadUpdateRule(params, &learningRate, &momentum) && momentum != 0.0) {
+  // Nothing that trains the patterns of a combined pass touches the
+  // parameters, so the update rule read before the first pattern is the one
+  // every pattern would read.
+  double learningRate = 0.0;
+  double momentum = 0.0;
+  if (n > 0 && CombinesUpdates(settings) && ReadUpdateRule(params, &learningRate, &momentum) &&
+      momentum != 0.0) {
+    PlanOnlineStep(settings.crossEntropy);
+    for (int i = 0; i < n; ++i) {
       ClearGradientOutsideWalks();
       data->GetNextRow(rows_.input.data(), rows_.expected.data(), nullptr);
       TrainPatternWithMomentum(rows_.input.data(), rows_.expected.data(), settings.crossEntropy,
                                err, learningRate, momentum);
-      continue;
     }
+    return;
+  }
+  for (int i = 0; i < n; ++i) {
     gradient->Randomize(0.0, 0.0);
     data->GetNextRow(rows_.input.data(), rows_.expected.data(), nullptr);
     CalcPatternGradient(rows_.input.data(), rows_.expected.data(), settings.crossEntropy, err);
@@ -239,18 +392,8 @@ bool TTrainModule::CombinesUpdates(const TEpochSettings& settings) const {
          typeid(*this) == typeid(TBackpropModule) && typeid(*gradient) == typeid(TBasicNetwork);
 }
 
-// The sets of `gradient` that its Randomize(0.0, 0.0) would clear, less the
-// sets of the pairs that the back-propagation walks: the combined walk
-// clears those itself. Clearing draws no random number, so the order of the
-// sets does not matter.
 void TTrainModule::ClearGradientOutsideWalks() {
-  const int n = gradient->numLayers;
-  for (int to = 0; to < n; ++to) {
-    for (int from = 0; from < n; ++from) {
-      if (from < to && network->priv_conns_index[to][from]->IsConnected()) continue;
-      gradient->priv_conns_index[to][from]->Randomize(0.0, 0.0);
-    }
-  }
+  for (TBasicConnections* set : plan_->clears) set->Randomize(0.0, 0.0);
 }
 
 bool TTrainModule::ReadUpdateRule(const TKQstructure* params, double* learningRate,
@@ -267,36 +410,184 @@ bool TTrainModule::ReadUpdateRule(const TKQstructure* params, double* learningRa
   return true;
 }
 
-void TTrainModule::TrainPatternWithMomentum(const double* input, const double* expected,
-                                            bool crossEntropy, TErrorObj* err, double learningRate,
-                                            double momentum) {
-  ClearDeltas();
-  CalcOutputErrors(input, expected, err);
-  TIterateObj3ErrorsDeltasAndMomentum carryAndStep(learningRate, momentum);
-  carryAndStep.clearGradient = true;  // left to it by ClearGradientOutsideWalks
-  for (int layer = network->numLayers - 1; layer >= 0; --layer) {
-    const ActFn fn = LayerDeltas(layer, crossEntropy);
+void TTrainModule::PlanOnlineStep(bool crossEntropy) {
+  if (!plan_) plan_ = std::make_unique<TOnlinePlan>();
+  TOnlinePlan& plan = *plan_;
+  const int n = network->numLayers;
+
+  // The sets of `gradient` that its Randomize(0.0, 0.0) would clear, less
+  // the sets of the pairs that the back-propagation walks: the combined walk
+  // clears those itself. Clearing draws no random number, so the order of
+  // the sets does not matter.
+  plan.clears.clear();
+  for (int to = 0; to < n; ++to) {
+    for (int from = 0; from < n; ++from) {
+      if (from < to && network->priv_conns_index[to][from]->IsConnected()) continue;
+      TBasicConnections* set = gradient->priv_conns_index[to][from];
+      if (!IsEmptySet(set)) plan.clears.push_back(set);
+    }
+  }
+
+  plan.plannedRecall = RecallsAsBasic(*network);
+  plan.forward.resize(n);
+  for (int layer = 0; layer < n; ++layer) {
+    TOnlinePlan::TForwardLayer& step = plan.forward[layer];
+    step.layer = network->layers[layer];
+    step.sums.clear();
+    const bool isInput = network->inLayer == layer;
+    if (isInput && typeid(*step.layer) == typeid(TSimpleInputLayer)) {
+      step.kind = TOnlinePlan::TForwardLayer::kCopyInput;
+      continue;
+    }
+    if (isInput || !PropagatesAsBasic(*step.layer)) {
+      step.kind = TOnlinePlan::TForwardLayer::kPropagate;
+      continue;
+    }
+    step.kind = TOnlinePlan::TForwardLayer::kSum;
+    step.sigmoid = CommonFunction(step.layer) == ActSigmoid;
+    double* net = step.layer->outputs.data();
+    for (int from = 0; from < layer; ++from) {
+      TBasicConnections* conn = network->priv_conns_index[layer][from];
+      if (IsEmptySet(conn)) continue;
+      TOnlinePlan::TSum sum;
+      sum.conn = conn;
+      TMatrixView view;
+      const double* x = network->layers[from]->outputs.data();
+      // What the set's own Aggregate does when every weight exists.
+      if (ViewMatrix(conn, &view) && view.Size() > 0 && view.AllFlags(FMaskExists) &&
+          Disjoint(net, view.numRows, x, view.numCols) &&
+          Disjoint(net, view.numRows, view.block, view.Size())) {
+        sum.rows = view.rows;
+        sum.numRows = view.numRows;
+        sum.numCols = view.numCols;
+        sum.x = x;
+      }
+      step.sums.push_back(sum);
+    }
+  }
+
+  plan.backward.resize(n);
+  for (int layer = n - 1; layer >= 0; --layer) {
+    TOnlinePlan::TBackwardLayer& step = plan.backward[n - 1 - layer];
+    step.layer = layer;
+    step.walks.clear();
+    const ActFn fn = gradient->layers[layer]->GetActivationFunction();
+    VARNEL_ASSERT(fn != nullptr, "fn!= NULL");
+    const bool deltasAlready = crossEntropy && layer == network->outLayer;
+    // y - t already is the delta of a sigmoid output under cross-entropy.
+    if (deltasAlready) VARNEL_ASSERT(fn == ActSigmoid, "fn == ActSigmoid");
+    step.deltaFn = deltasAlready ? nullptr : fn;
     for (int from = layer - 1; from >= 0; --from) {
       TBasicConnections* conn = network->priv_conns_index[layer][from];
       if (!conn->IsConnected()) continue;
-      VARNEL_ASSERT(fn != ActError, "fn != ActError");
-      conn->Iterate3(&carryAndStep, gradient.get(), last_change.get(), kTrainableWeights);
+      VARNEL_ASSERT(deltasAlready || HasDerivative(fn), "fn != ActError");
+      TOnlinePlan::TWalk walk;
+      walk.conn = conn;
+      walk.gradientSet = gradient->priv_conns_index[layer][from];
+      TBasicConnections* lastSet = last_change->priv_conns_index[layer][from];
+      TMatrixView weights;
+      TMatrixView gradients;
+      TMatrixView changes;
+      // What the walk does when it hands the whole matrix to the visitor:
+      // every weight selected, the other sets of the same kind and shape,
+      // the layers of that shape.
+      walk.direct = typeid(*conn) == typeid(*walk.gradientSet) &&
+                    typeid(*conn) == typeid(*lastSet) && ViewMatrix(conn, &weights) &&
+                    ViewMatrix(walk.gradientSet, &gradients) && ViewMatrix(lastSet, &changes) &&
+                    weights.Size() > 0 && weights.AllFlags(FMaskAll) &&
+                    gradients.numRows == weights.numRows && gradients.numCols == weights.numCols &&
+                    changes.numRows == weights.numRows && changes.numCols == weights.numCols;
+      for (const TBasicNetwork* net : {network, gradient.get(), last_change.get()}) {
+        walk.direct = walk.direct && net->layers[from]->numNeurons == weights.numCols &&
+                      net->layers[layer]->numNeurons == weights.numRows;
+      }
+      if (walk.direct) {
+        walk.writeThrough = gradients.AllFlags(FMaskTrainable);
+        walk.arrays.w = weights.block;
+        walk.arrays.g = gradients.block;
+        walk.arrays.last = changes.block;
+        walk.arrays.x = network->layers[from]->outputs.data();
+        walk.arrays.d = gradient->layers[layer]->outputs.data();
+        walk.arrays.e = gradient->layers[from]->outputs.data();
+        walk.arrays.rows = weights.numRows;
+        walk.arrays.cols = weights.numCols;
+      }
+      step.walks.push_back(walk);
+    }
+  }
+
+  plan.steps.clear();
+  for (int from = 0; from < n; ++from) {
+    for (int to = 0; to <= from; ++to) {
+      TBasicConnections* conn = network->priv_conns_index[to][from];
+      if (conn->IsConnected()) plan.steps.push_back(conn);
+    }
+  }
+}
+
+void TTrainModule::RecallPlanned(const double* input, double* recalled) {
+  const TOnlinePlan& plan = *plan_;
+  if (!plan.plannedRecall) {
+    network->Recall(input, recalled);
+    return;
+  }
+  for (const TOnlinePlan::TForwardLayer& step : plan.forward) {
+    TBasicLayer* layer = step.layer;
+    double* net = layer->outputs.data();
+    if (step.kind == TOnlinePlan::TForwardLayer::kPropagate) {
+      layer->Propagate(input);
+      continue;
+    }
+    if (step.kind == TOnlinePlan::TForwardLayer::kCopyInput) {
+      std::copy_n(input, layer->numNeurons, net);
+      continue;
+    }
+    std::fill_n(net, layer->numNeurons, 0.0);
+    for (const TOnlinePlan::TSum& sum : step.sums) {
+      if (sum.rows != nullptr) {
+        matrix_kernels::AddRowSums(sum.rows, sum.numRows, sum.numCols, sum.x, net);
+      } else {
+        sum.conn->Aggregate(net);
+      }
+    }
+    if (step.sigmoid) {
+      for (int k = 0; k < layer->numNeurons; ++k) net[k] = SigmoidValue(net[k]);
+    } else {
+      layer->Activate(net);
+    }
+  }
+  const TBasicLayer* out = network->layers[network->outLayer];
+  std::copy_n(out->outputs.begin(), out->numNeurons, recalled);
+}
+
+void TTrainModule::TrainPatternWithMomentum(const double* input, const double* expected,
+                                            bool /*crossEntropy*/, TErrorObj* err,
+                                            double learningRate, double momentum) {
+  ClearDeltas();
+  std::vector<double>& recalled = rows_.recalled;
+  recalled.resize(network->layers[network->outLayer]->numNeurons);
+  RecallPlanned(input, recalled.data());
+  StoreOutputErrors(recalled.data(), expected, err);
+  TIterateObj3ErrorsDeltasAndMomentum carryAndStep(learningRate, momentum);
+  carryAndStep.clearGradient = true;  // left to it by ClearGradientOutsideWalks
+  for (const TOnlinePlan::TBackwardLayer& step : plan_->backward) {
+    if (step.deltaFn != nullptr) TurnErrorsIntoDeltas(step.layer, step.deltaFn);
+    for (const TOnlinePlan::TWalk& walk : step.walks) {
+      if (walk.direct) {
+        if (!walk.writeThrough) walk.gradientSet->Randomize(0.0, 0.0);
+        CarryAndStepBlock(walk.arrays, walk.writeThrough, -learningRate, momentum);
+        continue;
+      }
+      walk.conn->Iterate3(&carryAndStep, gradient.get(), last_change.get(), kTrainableWeights);
       // A walk that visited no weight has not cleared its gradient set.
-      TBasicConnections* gradientSet = gradient->priv_conns_index[layer][from];
-      if (!carryAndStep.HasCleared(gradientSet)) gradientSet->Randomize(0.0, 0.0);
+      if (!carryAndStep.HasCleared(walk.gradientSet)) walk.gradientSet->Randomize(0.0, 0.0);
     }
   }
   // The sets that carry nothing back (from a layer to itself or to a lower
   // one) still take their step, with the gradient they were cleared to.
-  TIterateObj3UpdateMomentum step(learningRate, momentum);
-  const int n = network->numLayers;
-  for (int from = 0; from < n; ++from) {
-    for (int to = 0; to <= from; ++to) {
-      TBasicConnections* conn = network->priv_conns_index[to][from];
-      if (conn->IsConnected()) {
-        conn->Iterate3(&step, gradient.get(), last_change.get(), kTrainableWeights);
-      }
-    }
+  TIterateObj3UpdateMomentum stepOnly(learningRate, momentum);
+  for (TBasicConnections* conn : plan_->steps) {
+    conn->Iterate3(&stepOnly, gradient.get(), last_change.get(), kTrainableWeights);
   }
 }
 
@@ -337,11 +628,16 @@ void TTrainModule::ClearDeltas() {
 }
 
 void TTrainModule::CalcOutputErrors(const double* input, const double* expected, TErrorObj* err) {
-  const int outputs = network->layers[network->outLayer]->numNeurons;
   std::vector<double>& recalled = rows_.recalled;
-  recalled.resize(outputs);  // allocates only when the output layer grew
+  recalled.resize(network->layers[network->outLayer]->numNeurons);  // allocates only when grown
   network->Recall(input, recalled.data());
-  if (err != nullptr) err->AddPattern(expected, recalled.data());
+  StoreOutputErrors(recalled.data(), expected, err);
+}
+
+void TTrainModule::StoreOutputErrors(const double* recalled, const double* expected,
+                                     TErrorObj* err) {
+  if (err != nullptr) err->AddPattern(expected, recalled);
+  const int outputs = network->layers[network->outLayer]->numNeurons;
   double* errors = gradient->layers[gradient->outLayer]->outputs.data();
   for (int k = 0; k < outputs; ++k) errors[k] = recalled[k] - expected[k];
 }
@@ -674,8 +970,6 @@ bool TIterateObj3ErrorsDeltasAndMomentum::VisitRow(int n) {
   return true;
 }
 
-// Each weight carries its delta back before it steps; the steps of a block
-// of rows follow the carrying of the whole block.
 bool TIterateObj3ErrorsDeltasAndMomentum::VisitMatrix(int rows, int cols) {
   if (!SeparateArrays()) return false;
   // Clearing would set every weight of this block to 0.0 and nothing else,
@@ -686,30 +980,47 @@ bool TIterateObj3ErrorsDeltasAndMomentum::VisitMatrix(int rows, int cols) {
   } else {
     ClearOnce();
   }
-  const double* d = toOutputs2 + toNode;
+  TBlockArrays block;
+  block.w = weight1;
+  block.g = weight2;
+  block.last = weight3;
+  block.x = fromOutputs1;
+  block.d = toOutputs2 + toNode;
+  block.e = fromOutputs2;
+  block.rows = rows;
+  block.cols = cols;
+  CarryAndStepBlock(block, writeThrough, -learningRate, momentum);
+  return true;
+}
+
+namespace {
+
+// Each weight carries its delta back before it steps; the steps of a block
+// of rows follow the carrying of the whole block.
+void CarryAndStepBlock(const TBlockArrays& b, bool cleared, double rate, double momentum) {
   constexpr int kNarrow = 8;
-  if (cols < kNarrow) {
-    const auto narrow = writeThrough ? &CarryAndStepNarrow<true> : &CarryAndStepNarrow<false>;
-    narrow(weight1, weight2, weight3, fromOutputs1, d, fromOutputs2, rows, cols, -learningRate,
-           momentum);
-    return true;
+  if (b.cols < kNarrow) {
+    const auto narrow = cleared ? &CarryAndStepNarrow<true> : &CarryAndStepNarrow<false>;
+    narrow(b.w, b.g, b.last, b.x, b.d, b.e, b.rows, b.cols, rate, momentum);
+    return;
   }
-  const auto step = writeThrough ? &StepClearedRow : &StepRow;
-  for (int r = 0; r < rows;) {
-    const int block = rows - r >= 4 ? 4 : 1;
+  const auto step = cleared ? &StepClearedRow : &StepRow;
+  const int cols = b.cols;
+  for (int r = 0; r < b.rows;) {
+    const int block = b.rows - r >= 4 ? 4 : 1;
     if (block == 4) {
-      CarryFourRowsErrors(weight1 + r * cols, d + r, fromOutputs2, cols);
+      CarryFourRowsErrors(b.w + r * cols, b.d + r, b.e, cols);
     } else {
-      CarryRowErrors(weight1 + r * cols, d[r], fromOutputs2, cols);
+      CarryRowErrors(b.w + r * cols, b.d[r], b.e, cols);
     }
     for (int k = r; k < r + block; ++k) {
-      step(weight1 + k * cols, weight2 + k * cols, weight3 + k * cols, fromOutputs1, d[k], cols,
-           -learningRate, momentum);
+      step(b.w + k * cols, b.g + k * cols, b.last + k * cols, b.x, b.d[k], cols, rate, momentum);
     }
     r += block;
   }
-  return true;
 }
+
+}  // namespace
 
 namespace {
 

@@ -14,6 +14,7 @@ namespace varnel {
 class Data;
 class TErrorObj;
 class TKQstructure;
+struct TOnlinePlan;
 
 // Reads real parameters as ReadRealParameter does (an entry's fallback when
 // its key is absent, TKQstructure::ReadReal of its text otherwise), for an
@@ -141,16 +142,25 @@ class TTrainModule {
   // The part of gradient->Randomize(0.0, 0.0) that TrainPatternWithMomentum
   // does not do itself.
   void ClearGradientOutsideWalks();
+  // Lays out the combined online step of this epoch in plan_ (see
+  // TOnlinePlan).
+  void PlanOnlineStep(bool crossEntropy);
   // CalcPatternGradient followed by ApplyUpdate(learningRate, momentum), in
   // one walk over each set that the back-propagation walks: a weight is
   // updated as soon as it has carried its destination's delta back and its
   // gradient is complete, which is all the update reads. The other
   // connected sets are updated afterwards. The walks also clear the gradient
   // sets they walk, which ClearGradientOutsideWalks leaves to them.
-  // REQUIRES: momentum != 0.0; ClearGradientOutsideWalks since `gradient`
-  // was last written.
+  // REQUIRES: momentum != 0.0; PlanOnlineStep since the network, `gradient`
+  // or `last_change` last changed other than by this step;
+  // ClearGradientOutsideWalks since `gradient` was last written.
   void TrainPatternWithMomentum(const double* input, const double* expected, bool crossEntropy,
                                 TErrorObj* err, double learningRate, double momentum);
+  // network->Recall(input, recalled) as laid out in plan_.
+  void RecallPlanned(const double* input, double* recalled);
+  // Adds the pattern to err (when given) and stores recalled - expected as
+  // the output layer's errors.
+  void StoreOutputErrors(const double* recalled, const double* expected, TErrorObj* err);
   // Turns layer's errors into deltas (the first steps of BackPropagateLayer)
   // and returns the function whose derivative was used.
   ActFn LayerDeltas(int layer, bool crossEntropy);
@@ -161,7 +171,8 @@ class TTrainModule {
   // network.
   void WalkConnectedSets(TIterateObj2* visitor);
 
-  TPatternBuffers rows_;  // sized once per epoch, reused for every pattern
+  TPatternBuffers rows_;               // sized once per epoch, reused for every pattern
+  std::unique_ptr<TOnlinePlan> plan_;  // laid out anew for every combined pass
 };
 
 // The back-propagation rule: LEARNINGRATE and MOMENTUM (both 0.0 when absent)
