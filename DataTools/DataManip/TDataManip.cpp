@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <new>
 #include <numeric>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -151,6 +152,91 @@ void ExtractRows(Data* source, Data* target, const int* inColumns, const int* ou
   }
 }
 
+// The permutation of Shuffle: row j of n goes to place index[j], with one
+// rand() per row.
+void DrawShuffle(int* index, int n) {
+  std::iota(index, index + n, 0);
+  for (int i = 0; i < n; ++i) {
+    const int r = i + std::rand() % (n - i);
+    std::swap(index[r], index[i]);
+  }
+}
+
+// A table that its in-order readers copy row by row as stored: a plain Data
+// (whose GetNextRow is not overridden) without a column selection or labels.
+bool IsPlainTable(const Data* table) {
+  return table != nullptr && typeid(*table) == typeid(Data) && table->GetNumSelectedInputs() < 0 &&
+         !table->HasLabels();
+}
+
+// Recombine for class tables that are all plain, with the columns of the
+// first and enough rows for their examples: the same draws in the same order
+// and the same result table, without building the shuffled, sampled and
+// joined tables in between. Each class's sample is the first examples[i]
+// places of its shuffle, so it holds the rows that the permutation sends
+// there, in the order of those places. The class tables' cursors end where
+// the shuffles' reading leaves them. Returns false, having drawn and moved
+// nothing, when the tables do not qualify.
+bool RecombinePlainTables(std::unique_ptr<Data>* result, int classes, Data* const* tables,
+                          const int* examples) {
+  const Data* first = tables[0];
+  long long total = 0;
+  for (int i = 0; i < classes; ++i) {
+    const Data* table = tables[i];
+    if (!IsPlainTable(table) || table->GetNumInputs() != first->GetNumInputs() ||
+        table->GetNumOutputs() != first->GetNumOutputs() || examples[i] < 0 ||
+        examples[i] > table->GetNumDataRows()) {
+      return false;
+    }
+    total += examples[i];
+  }
+  if (total > INT_MAX) return false;
+
+  struct TRowRef {
+    const Data* table;
+    int row;
+  };
+  std::vector<TRowRef> joined;
+  joined.reserve(static_cast<std::size_t>(total));
+  std::vector<int> stored;  // physical rows in reading order
+  std::vector<int> places;
+  std::vector<int> sample;
+  for (int i = 0; i < classes; ++i) {
+    Data* table = tables[i];
+    const int n = table->GetNumDataRows();
+    places.resize(n);
+    DrawShuffle(places.data(), n);
+    stored.resize(n);
+    table->ResetCursor();
+    for (int j = 0; j < n; ++j) {
+      table->MoveCursor(1);
+      stored[j] = table->MbrNdxCurrentRow;
+    }
+    sample.assign(examples[i], 0);
+    for (int j = 0; j < n; ++j) {
+      if (places[j] < examples[i]) sample[places[j]] = stored[j];
+    }
+    for (const int row : sample) joined.push_back({table, row});
+  }
+
+  const int n = static_cast<int>(total);
+  std::unique_ptr<Data> PtrDatWorking =
+      NewWorkingTable(n, first->GetNumInputs(), first->GetNumOutputs(), false);
+  PtrDatWorking->FillWithZeros();
+  places.resize(n);
+  DrawShuffle(places.data(), n);
+  for (int j = 0; j < n; ++j) {
+    const TRowRef& ref = joined[j];
+    const double* inputs =
+        ref.table->GetNumInputs() > 0 ? ref.table->MbrDyaRtpInputs[ref.row].data() : nullptr;
+    const double* outputs =
+        ref.table->GetNumOutputs() > 0 ? ref.table->MbrDyaRtpOutputs[ref.row].data() : nullptr;
+    PtrDatWorking->SetRow(places[j], inputs, outputs, nullptr);
+  }
+  *result = std::move(PtrDatWorking);
+  return true;
+}
+
 }  // namespace
 
 void TDataManip::TimeStepLag(Data* source, std::unique_ptr<Data>* result, int steps) {
@@ -272,11 +358,7 @@ void TDataManip::Shuffle(Data* source, std::unique_ptr<Data>* result) {
 
   std::unique_ptr<int[]> DyaNdxIndex(new (std::nothrow) int[n > 0 ? n : 1]);
   VARNEL_ASSERT(DyaNdxIndex != nullptr, "DyaNdxIndex != 0");
-  std::iota(DyaNdxIndex.get(), DyaNdxIndex.get() + n, 0);
-  for (int i = 0; i < n; ++i) {
-    const int r = i + std::rand() % (n - i);
-    std::swap(DyaNdxIndex[r], DyaNdxIndex[i]);
-  }
+  DrawShuffle(DyaNdxIndex.get(), n);
 
   InOrderReader reader(source);
   for (int j = 0; j < n; ++j) {
@@ -294,6 +376,7 @@ void TDataManip::Recombine(std::unique_ptr<Data>* result, int classes, Data* con
   VARNEL_ASSERT(result != nullptr, "result != 0");
   VARNEL_ASSERT(tables != nullptr, "tables != 0");
   VARNEL_ASSERT(examples != nullptr, "examples != 0");
+  if (RecombinePlainTables(result, classes, tables, examples)) return;
   std::vector<std::unique_ptr<Data>> samples(classes);
   {
     std::vector<std::unique_ptr<Data>> shuffled(classes);

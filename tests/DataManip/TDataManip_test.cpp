@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "errors/TException.h"
@@ -302,6 +303,81 @@ TEST_F(TDataManipTest, RecombineDrawsDistinctRowsOfEveryClass) {
   }
   EXPECT_EQ(OutputColumn(*classes[1], 0),
             (std::vector<double>{-1000, -1001, -1002, -1003, -1004, -1005}));
+}
+
+// A table that reads exactly like Data but is not of its class, so that
+// sampling takes the general route through intermediate tables.
+class TOtherKind : public Data {
+ public:
+  using Data::Data;
+};
+
+// The same rows appended to a table of either class.
+template <class Table>
+std::unique_ptr<Data> PlainClass(int appended, int capacity, double base) {
+  auto table = std::make_unique<Table>(capacity, 2, 1, false);
+  for (int i = 0; i < appended; ++i) {
+    const double ins[] = {base + i, base + i + 0.5};
+    const double out = -(base + i);
+    table->AppendRow(ins, &out, nullptr);
+  }
+  return table;
+}
+
+// Everything a reader can see of a table: every physical row, the counters
+// and the cursor.
+std::vector<double> Snapshot(Data& table) {
+  std::vector<double> seen = {
+      static_cast<double>(table.GetNumRows()),   static_cast<double>(table.GetNumDataRows()),
+      static_cast<double>(table.MbrNdxFirstRow), static_cast<double>(table.MbrNdxLastRow),
+      static_cast<double>(table.MbrNdxChanges),  static_cast<double>(table.MbrNdxCurrentRow)};
+  for (int r = 0; r < table.GetNumRows(); ++r) {
+    double values[3] = {};
+    table.GetInputRow(r, values);
+    table.GetOutputRow(r, values + 2);
+    seen.insert(seen.end(), values, values + 3);
+  }
+  return seen;
+}
+
+TEST_F(TDataManipTest, RecombineOfTablesWithoutLabelsMatchesTheGeneralRoute) {
+  // A wrapped window, a table with room to spare and a full one.
+  auto make = [](auto kind) {
+    using Table = typename decltype(kind)::type;
+    std::vector<std::unique_ptr<Data>> tables;
+    tables.push_back(PlainClass<Table>(7, 4, 0.0));
+    tables.push_back(PlainClass<Table>(5, 8, 1000.0));
+    tables.push_back(PlainClass<Table>(6, 6, 2000.0));
+    return tables;
+  };
+  struct Case {
+    std::vector<int> examples;
+  };
+  for (const Case& c : {Case{{3, 2, 1}}, Case{{4, 5, 0}}, Case{{0, 0, 0}}, Case{{4, 5, 6}}}) {
+    std::vector<std::vector<double>> seen[2];
+    unsigned nextDraw[2] = {};
+    for (int route = 0; route < 2; ++route) {
+      std::vector<std::unique_ptr<Data>> classes =
+          route == 0 ? make(std::common_type<Data>()) : make(std::common_type<TOtherKind>());
+      Data* const tables[] = {classes[0].get(), classes[1].get(), classes[2].get()};
+      std::srand(kSeed);
+      std::unique_ptr<Data> sample;
+      TDataManip::Recombine(&sample, 3, tables, c.examples.data());
+      nextDraw[route] = static_cast<unsigned>(std::rand());
+      seen[route].push_back(Snapshot(*sample));
+      for (Data* table : tables) seen[route].push_back(Snapshot(*table));
+    }
+    EXPECT_EQ(seen[0], seen[1]) << c.examples[0] << " " << c.examples[1] << " " << c.examples[2];
+    EXPECT_EQ(nextDraw[0], nextDraw[1]);
+  }
+  // Too few rows in one class: the general route raises its error.
+  std::vector<std::unique_ptr<Data>> classes = make(std::common_type<Data>());
+  Data* const tables[] = {classes[0].get(), classes[1].get(), classes[2].get()};
+  const int tooMany[] = {1, 6, 1};
+  std::unique_ptr<Data> sample;
+  ExpectException([&] { TDataManip::Recombine(&sample, 3, tables, tooMany); }, "Insufficient rows",
+                  kBad, "TDataManip::GetFirstRows");
+  EXPECT_EQ(sample, nullptr);
 }
 
 TEST_F(TDataManipTest, FailedChecksRaiseAndStoreNothing) {
