@@ -111,11 +111,34 @@ void FreezeBiasSetAfterCopies(TBackpropModule* module) {
   module->gradient->priv_conns_index[3][0]->Randomize(0.5, 0.5);
 }
 
+// Sigmoid units with a gain in the hidden layer and a pruned bias-to-output
+// weight, so that the recall activates through the layer and sums that set
+// through its own Aggregate, and the walks take the set's own route.
+std::unique_ptr<TBasicNetwork> GainMLP() {
+  auto net = PrunedMLP();
+  auto* hidden = static_cast<TGainLayer*>(net->layers[2]);
+  hidden->SetActivationFunction(ActSigmoidGain);
+  hidden->SetGain(1.5);
+  net->priv_conns_index[3][0]->Prune(0, 2);
+  return net;
+}
+
+// Between the epochs, a weight of each trained set of the MLP is pruned or
+// frozen, so that a walk or forward sum laid out for an earlier epoch would
+// go wrong.
+void EditBetweenEpochs(TBackpropModule* module) {
+  TBasicNetwork* net = module->network;
+  net->priv_conns_index[3][2]->Prune(0, 1);
+  net->priv_conns_index[3][0]->SetUntrainable(0, 4);
+  net->priv_conns_index[2][0]->Prune(0, 0);
+}
+
 struct TCase {
   const char* name;
   bool batch;
   double momentum;
   const char* penalty;  // null: none
+  bool crossEntropy;
 };
 
 std::unique_ptr<TKQstructure> Params(const TCase& c) {
@@ -123,6 +146,7 @@ std::unique_ptr<TKQstructure> Params(const TCase& c) {
   params->SetReal("LearningRate", 0.3);
   params->SetReal("Momentum", c.momentum);
   params->SetBoolean("Batch", c.batch);
+  if (c.crossEntropy) params->SetString("ErrorFunction", "CROSSENTROPY");
   if (c.penalty != nullptr) {
     auto* penalty = new TKQstructure(c.penalty);
     penalty->SetReal("EPSILON1", 0.01);
@@ -137,7 +161,8 @@ std::unique_ptr<TKQstructure> Params(const TCase& c) {
 // network and of both working copies (pruned places included), and the
 // neuron errors held in the gradient copy.
 std::vector<double> Train(TBasicNetwork* net, const TCase& c,
-                          void (*afterCopies)(TBackpropModule*) = nullptr) {
+                          void (*afterCopies)(TBackpropModule*) = nullptr,
+                          void (*betweenEpochs)(TBackpropModule*) = nullptr) {
   const auto data = Samples();
   const auto params = Params(c);
   TBackpropModule module(net);
@@ -147,7 +172,10 @@ std::vector<double> Train(TBasicNetwork* net, const TCase& c,
   std::srand(3);
   module.last_change->Randomize(-0.05, 0.05);
   std::vector<double> state;
-  for (int e = 0; e < kEpochs; ++e) state.push_back(module.TrainEpoch(data.get(), params.get()));
+  for (int e = 0; e < kEpochs; ++e) {
+    state.push_back(module.TrainEpoch(data.get(), params.get()));
+    if (betweenEpochs != nullptr && e == 0) betweenEpochs(&module);
+  }
   for (TBasicNetwork* n : {net, module.gradient.get(), module.last_change.get()}) {
     for (TBasicConnections* conns : n->priv_conns) {
       if (!conns->IsConnected()) continue;
@@ -170,32 +198,38 @@ bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
 
 TEST(FastPathTest, TrainingEndsWithTheBitsOfTheWeightByWeightRoute) {
   const TCase cases[] = {
-      {"online", false, 0.0, nullptr},
-      {"online, momentum", false, 0.9, nullptr},
-      {"batch", true, 0.0, nullptr},
-      {"batch, momentum", true, 0.9, nullptr},
-      {"online, momentum, quadratic penalty", false, 0.9, "QUADPENALTY"},
-      {"batch, forgetting penalty", true, 0.0, "LWF"},
+      {"online", false, 0.0, nullptr, false},
+      {"online, momentum", false, 0.9, nullptr, false},
+      {"online, momentum, cross-entropy", false, 0.9, nullptr, true},
+      {"batch", true, 0.0, nullptr, false},
+      {"batch, momentum", true, 0.9, nullptr, false},
+      {"online, momentum, quadratic penalty", false, 0.9, "QUADPENALTY", false},
+      {"batch, forgetting penalty", true, 0.0, "LWF", false},
   };
   struct TShape {
     const char* name;
     std::unique_ptr<TBasicNetwork> (*make)();
     void (*afterCopies)(TBackpropModule*);
+    void (*betweenEpochs)(TBackpropModule*);
   };
-  const TShape shapes[] = {{"pruned MLP", &PrunedMLP, nullptr},
-                           {"connected", &ConnectedNet, nullptr},
-                           {"thawed after the copies", &MLPFrozenAtCopy, &Thaw},
-                           {"frozen after the copies", &PrunedMLP, &FreezeBiasSetAfterCopies}};
+  const TShape shapes[] = {
+      {"pruned MLP", &PrunedMLP, nullptr, nullptr},
+      {"connected", &ConnectedNet, nullptr, nullptr},
+      {"thawed after the copies", &MLPFrozenAtCopy, &Thaw, nullptr},
+      {"frozen after the copies", &PrunedMLP, &FreezeBiasSetAfterCopies, nullptr},
+      {"gains", &GainMLP, nullptr, nullptr},
+      {"pruned and frozen between epochs", &PrunedMLP, nullptr, &EditBetweenEpochs}};
   for (const TShape& shape : shapes) {
     for (const TCase& c : cases) {
       SCOPED_TRACE(std::string(shape.name) + ", " + c.name);
       const auto fast = shape.make();
       const auto plain = shape.make();
-      const std::vector<double> fastState = Train(fast.get(), c, shape.afterCopies);
+      const std::vector<double> fastState =
+          Train(fast.get(), c, shape.afterCopies, shape.betweenEpochs);
       std::vector<double> plainState;
       {
         TWeightByWeight weightByWeight;
-        plainState = Train(plain.get(), c, shape.afterCopies);
+        plainState = Train(plain.get(), c, shape.afterCopies, shape.betweenEpochs);
       }
       EXPECT_TRUE(SameBits(fastState, plainState));
       EXPECT_EQ(fastState, plainState);  // names the first differing value
@@ -208,7 +242,7 @@ TEST(FastPathTest, TrainingEndsWithTheBitsOfTheWeightByWeightRoute) {
 TEST(FastPathTest, FrozenAndPrunedWeightsStayPut) {
   const auto net = PrunedMLP();
   const double frozen = *net->priv_conns_index[2][1]->GetWeight(4, 5);
-  Train(net.get(), {"online, momentum", false, 0.9, nullptr});
+  Train(net.get(), {"online, momentum", false, 0.9, nullptr, false});
   TBasicConnections* hidden = net->priv_conns_index[2][1];
   EXPECT_EQ(*hidden->GetWeight(4, 5), frozen);
   EXPECT_EQ(*hidden->GetWeight(2, 1), 0.75);
