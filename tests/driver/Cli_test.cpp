@@ -34,20 +34,10 @@ class TCliRun : public test::TProgramRun {
   }
 };
 
-// One row of a command-line table. `out` is the text of standard output, in
-// which kNumber stands for one number as the program prints a double (the
-// final error of a training run varies); `err` is the exact text of standard
-// error. `inspect`, when given, looks at the run's directory afterwards
-// (files written by the program, say).
-struct TCliCase {
-  const char* name;
-  std::vector<std::string> args;
-  std::vector<TFile> files;
-  std::string out;
-  std::string err;
-  int status;
-  std::function<void(const TCliRun&)> inspect;
-};
+// One row of a command-line table. In `out`, kNumber stands for one number as
+// the program prints a double (the final error of a training run varies);
+// `err` is the exact text of standard error.
+using TCliCase = test::TProgramCase<TCliRun>;
 
 constexpr char kNumber[] = "<number>";
 

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -157,6 +158,20 @@ class TProgramRun {
   }
 
   std::filesystem::path dir_;
+};
+
+// One row of a command-line table: the arguments after the program's name,
+// the files to create first, the texts of both streams and the exit status
+// expected; `inspect`, when given, looks at the run's directory afterwards.
+template <typename Run>
+struct TProgramCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::vector<TFile> files;
+  std::string out;
+  std::string err;
+  int status;
+  std::function<void(const Run&)> inspect;
 };
 
 }  // namespace test

@@ -31,17 +31,8 @@ class TToolRun : public test::TProgramRun {
   TToolRun() : TProgramRun("varnel-tools-") {}
 };
 
-// One row of a command-line table: the exact texts of both streams and the
-// status; `inspect`, when given, looks at the run's directory afterwards.
-struct TToolCase {
-  const char* name;
-  std::vector<std::string> args;
-  std::vector<TFile> files;
-  std::string out;
-  std::string err;
-  int status;
-  std::function<void(const TToolRun&)> inspect;
-};
+// One row of a command-line table, both streams compared exactly.
+using TToolCase = test::TProgramCase<TToolRun>;
 
 void ExpectRuns(const std::string& program, const std::vector<TToolCase>& cases) {
   for (const TToolCase& c : cases) {
